@@ -1,0 +1,61 @@
+// Configuration: an ordered list of named sections, each an ordered list of
+// name/value properties, and the reader for its text format.
+//
+// Both records are exactly three pointers in the order below, because the
+// system's own configuration is handed over already parsed in this layout.
+// Nothing here changes or frees a configuration once it has been returned:
+// records and strings live until the process ends.
+#pragma once
+
+#include <cstdint>
+
+struct config_property {
+    char* name;  // null when the name part of the line was empty
+    char* value; // null when the line had no separator or only blanks after it
+    config_property* next;
+};
+
+struct config_section {
+    char* name; // null when the bracketed name was empty or all blanks
+    config_section* next;
+    config_property* properties;
+};
+
+// Lookups. Names are compared bytewise and case-sensitively; every lookup
+// takes the first match in list order. A null name in a record matches
+// nothing. None of them allocates.
+
+// Returns the first section of the list starting at `root` named `name`,
+// or null (also for a null root).
+config_section* find_config_section(const config_section* root, const char* name);
+
+// Returns the value of the first property of `section` named `key`; a
+// property without value gives "", one shared constant. Returns null when
+// `section` is null or has no such property.
+const char* find_config_value(const config_section* section, const char* key);
+
+// Returns the value of `key` in the first section named `section_name`, or
+// `default_value` when there is no such section or key. The result is never
+// a copy: it points into the configuration, is the shared "", or is
+// `default_value` itself.
+const char* get_config_value(const config_section* root, const char* section_name,
+                             const char* key, const char* default_value);
+
+// Returns the number of properties of `section`, named or not; 0 for null.
+int32_t count_config_properties(const config_section* section);
+
+// Text format. Returns the root (the first section) of the configuration
+// that the NUL-terminated `text` describes, or null when the text has no
+// section header or memory runs out; nothing of a failed parse is returned
+// or left allocated. The result shares no memory with `text`.
+config_section* parse_config_text(const char* text);
+
+// Returns a new copy of the token [start, end) with trailing blanks removed
+// and "^" escapes decoded, owned by the caller (free). Returns null when
+// nothing remains after trimming, and also when memory runs out.
+char* copy_config_token(const char* start, const char* end);
+
+// Reads the regular file at `path` whole and parses it. Returns the root, or
+// null when the file cannot be opened, is not a regular file, does not fit a
+// 32-bit size, changes size while it is read, or yields no section.
+config_section* read_config_file(const char* path);

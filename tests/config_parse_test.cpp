@@ -1,0 +1,93 @@
+#include "config/config.h"
+#include "tests/config_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+struct parse_case {
+    const char* name;
+    const char* text;
+    const char* dump;
+};
+
+// Each case is small enough to read the expected records off the text.
+const parse_case parse_cases[] = {
+    {"EmptyTextHasNoSection", "", ""},
+    {"LinesBeforeTheFirstHeaderAreDropped", "a=1\nb\n", ""},
+    {"PropertiesBelongToTheLatestHeader", "a=1\n[s]\nb=2\n[t]\nc=3", "[s]\nb=2\n[t]\nc=3\n"},
+    {"LoneCarriageReturnEndsALine", "[s]\rk=v\rj=w\r", "[s]\nk=v\nj=w\n"},
+    {"CrLfAndLfCrEndLinesWithoutLeftovers", "[s]\r\nk=v\n\rj=w\r\n\r\nz", "[s]\nk=v\nj=w\nz=(null)\n"},
+    {"BlanksAroundNamesAndValuesAreDropped", " \t[s]\n \tk \t= \tv w \t\n", "[s]\nk=v w\n"},
+    {"HashOrSemicolonStartsAComment", "[s]\n#k=v\n \t;j=w\nx=1", "[s]\nx=1\n"},
+    {"HashAfterAValueBelongsToIt", "[s]\nk=v # no comment", "[s]\nk=v # no comment\n"},
+    {"HeaderWithoutCloseBracketTakesRestOfText", "[s\nk=v \n", "[s\\x0ak=v \\x0a]\n"},
+    {"HeaderNameRunsAcrossLineEndsToTheBracket", "[a\r\nb]k=v", "[a\\x0d\\x0ab]\nk=v\n"},
+    {"HeaderNameKeepsLeadingBlanksOnly", "[ a \t]", "[ a]\n"},
+    {"EmptyOrBlankHeaderHasNullName", "[]\n[ \t]", "[(null)]\n[(null)]\n"},
+    {"TextAfterAHeaderIsReadAsANewLine", "[a]x=1\n[b];c\n[c][d]k=v\n[e]]",
+     "[a]\nx=1\n[b]\n[c]\n[d]\nk=v\n[e]\n]=(null)\n"},
+    {"FirstEqualsOrColonSeparates", "[s]\na=b:c=d\nx:y=z", "[s]\na=b:c=d\nx=y=z\n"},
+    {"LineWithoutSeparatorIsANameWithoutValue", "[s]\n  two words  \n", "[s]\ntwo words=(null)\n"},
+    {"EmptyNameIsNull", "[s]\n= v", "[s]\n(null)=v\n"},
+    {"BlankValueIsNull", "[s]\nk =  \t\nj=", "[s]\nk=(null)\nj=(null)\n"},
+    {"DriveLetterStaysInValueButSplitsABareLine", "[s]\npath=C:\\x\nC:\\x", "[s]\npath=C:\\x\nC=\\x\n"},
+    {"EscapesGiveTheBytesThatWouldOtherwiseSeparate", "[s]\na=^41^3D^3a^5D^5e^5E", "[s]\na=A=:]^^\n"},
+    {"EscapeReadsAtMostTwoDigits", "[s]\na=^414\nb=^4g\nc=^4\nd=^fF", "[s]\na=A4\nb=\\x04g\nc=\\x04\nd=\\xff\n"},
+    {"EscapeWithoutDigitEndsTheString", "[s]\na=x^zy\nb^=1", "[s]\na=x\nb=1\n"},
+    {"EscapedBlankSurvivesTrimming", "[s]\na=^20v^20  \n", "[s]\na= v \n"},
+    {"LoneCaretIsAnEmptyNameNotANullOne", "[^]\n^=v", "[]\n=v\n"},
+    {"EscapesWorkInHeaderNames", "[x^5Dy]", "[x]y]\n"},
+};
+
+class ConfigParseText : public testing::TestWithParam<parse_case> {};
+
+TEST_P(ConfigParseText, GivesTheExpectedRecords)
+{
+    const config_ptr root(parse_config_text(GetParam().text));
+    EXPECT_EQ(dump_config(root.get()), GetParam().dump);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ConfigParseText, testing::ValuesIn(parse_cases),
+                         [](const testing::TestParamInfo<parse_case>& c) { return c.param.name; });
+
+TEST(ConfigParse, ResultSharesNoMemoryWithTheText)
+{
+    std::string text = "[s]\nk=v\n";
+    const config_ptr root(parse_config_text(text.c_str()));
+    text.assign(text.size(), 'x');
+    EXPECT_EQ(dump_config(root.get()), "[s]\nk=v\n");
+}
+
+struct token_case {
+    const char* name;
+    const char* text;
+    std::size_t length; // the token is the first `length` bytes of `text`
+    const char* copy;   // null when nothing remains
+};
+
+TEST(ConfigToken, TrimsThenDecodesWithinItsOwnBounds)
+{
+    const token_case cases[] = {
+        {"all blanks", " \t ", 3, nullptr},
+        {"leading blanks kept", " \ta \t", 5, " \ta"},
+        {"digits past the end are not read", "^4142", 2, "\x04"},
+        {"one digit inside the bounds", "^4142", 3, "A"},
+        {"third digit is ordinary", "^4142", 4, "A4"},
+        {"escape at the very end gives byte 0", "ab^41", 3, "ab"},
+    };
+    for (const token_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        char* copy = copy_config_token(c.text, c.text + c.length);
+        if (c.copy == nullptr)
+            EXPECT_EQ(copy, nullptr);
+        else
+            EXPECT_STREQ(copy, c.copy);
+        std::free(copy);
+    }
+}
+
+} // namespace

@@ -1,0 +1,85 @@
+#include "config/config.h"
+#include "tests/config_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+std::string file_text(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(ConfigReadFile, DataFilesGiveTheirExpectedRecords)
+{
+    const std::string data = VELTA_TEST_DATA "/";
+    // The line_ends files differ only in their line ends, so share one dump.
+    const char* const cases[][2] = {{"line_ends_lf", "line_ends"},    {"line_ends_crlf", "line_ends"},
+                                    {"line_ends_cr", "line_ends"},    {"line_ends_mixed", "line_ends"},
+                                    {"nul_inside", "nul_inside"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c[0]);
+        const std::string expected = file_text(data + c[1] + ".expected");
+        ASSERT_FALSE(expected.empty());
+        const config_ptr root(read_config_file((data + c[0] + ".conf").c_str()));
+        EXPECT_EQ(dump_config(root.get()), expected);
+    }
+}
+
+class ConfigReadTemp : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(mkdtemp(dir.data()), nullptr); }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::string write(const char* name, const char* content) const
+    {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    std::string dir = "/tmp/velta-read-XXXXXX";
+};
+
+TEST_F(ConfigReadTemp, ReadsARegularFileWhole)
+{
+    const config_ptr root(read_config_file(write("plain.conf", "[s]\nk=v").c_str()));
+    EXPECT_EQ(dump_config(root.get()), "[s]\nk=v\n");
+}
+
+TEST_F(ConfigReadTemp, GivesNullForWhatIsNotAConfiguration)
+{
+    const std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string cases[] = {
+        write("empty.conf", ""), write("headless.conf", "k=v\n"), dir + "/missing.conf", dir, "/dev/null", fifo,
+    };
+    for (const std::string& path : cases) {
+        SCOPED_TRACE(path);
+        // Opening a FIFO must not wait for a writer; a hang ends the test here.
+        alarm(10);
+        const config_ptr root(read_config_file(path.c_str()));
+        alarm(0);
+        EXPECT_EQ(root, nullptr);
+    }
+}
+
+TEST_F(ConfigReadTemp, GivesNullForAnUnreadableFile)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads files whatever their mode";
+    const std::string path = write("locked.conf", "[s]\nk=v\n");
+    ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    EXPECT_EQ(read_config_file(path.c_str()), nullptr);
+}
+
+} // namespace
