@@ -1,0 +1,6 @@
+#include "launcher/launcher.h"
+
+int main(int argc, char** argv)
+{
+    return launcher_main(argc, argv);
+}

@@ -1,0 +1,119 @@
+#include "args/args.h"
+#include "launcher/launcher.h"
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void convert_dots_to_slashes(const char* dotted, char* slashed, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        slashed[i] = dotted[i] == '.' ? '/' : dotted[i];
+    slashed[length] = '\0';
+}
+
+} // namespace
+
+jclass find_class_dotted(JNIEnv* env, const char* class_name)
+{
+    // Ordinary names fit the buffer; longer ones are converted on the heap
+    // rather than cut short.
+    char buffer[128];
+    const size_t length = std::strlen(class_name);
+    char* slashed = length < sizeof buffer ? buffer : static_cast<char*>(std::malloc(length + 1));
+    if (slashed == nullptr)
+        return nullptr;
+    convert_dots_to_slashes(class_name, slashed, length);
+    jclass found = env->FindClass(slashed);
+    if (slashed != buffer)
+        std::free(slashed);
+    return found;
+}
+
+jstring new_java_string(JNIEnv* env, const char* text)
+{
+    const size_t length = std::strlen(text);
+    if (length > INT32_MAX)
+        return nullptr;
+    jclass string_class = env->FindClass("java/lang/String");
+    if (string_class == nullptr)
+        return nullptr;
+    jmethodID constructor = env->GetMethodID(string_class, "<init>", "([B)V");
+    jbyteArray bytes = constructor != nullptr ? env->NewByteArray(static_cast<jsize>(length)) : nullptr;
+    jstring made = nullptr;
+    if (bytes != nullptr) {
+        env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(length), reinterpret_cast<const jbyte*>(text));
+        if (!env->ExceptionCheck())
+            made = static_cast<jstring>(env->NewObject(string_class, constructor, bytes));
+        env->DeleteLocalRef(bytes);
+    }
+    env->DeleteLocalRef(string_class);
+    return made;
+}
+
+jobjectArray new_string_array(JNIEnv* env, int32_t count, char** vector)
+{
+    jclass string_class = env->FindClass("java/lang/String");
+    if (string_class == nullptr)
+        return nullptr;
+    jobjectArray array = env->NewObjectArray(count, string_class, nullptr);
+    env->DeleteLocalRef(string_class);
+    if (array == nullptr)
+        return nullptr;
+
+    // Each element's reference is dropped once stored, so the frame holds the
+    // same few references for three arguments or a hundred thousand. An
+    // element that cannot be made ends the whole array: no JNI call is made
+    // with its exception pending.
+    for (int32_t i = 0; i < count; ++i) {
+        jstring element = new_java_string(env, vector[i]);
+        if (element == nullptr) {
+            env->DeleteLocalRef(array);
+            return nullptr;
+        }
+        env->SetObjectArrayElement(array, i, element);
+        env->DeleteLocalRef(element);
+    }
+    return array;
+}
+
+int run_main_class(const char* class_name, const char* argument_string)
+{
+    JNIEnv* env = launcher.env;
+    jclass main_class = find_class_dotted(env, class_name);
+    if (main_class == nullptr) {
+        syslog(log_priority_error, "Unable to find main class %s", class_name);
+        return -1;
+    }
+    jmethodID main_method = env->GetStaticMethodID(main_class, "main", "([Ljava/lang/String;)V");
+    if (main_method == nullptr) {
+        syslog(log_priority_error, "Class %s does not have a main method", class_name);
+        return -1;
+    }
+
+    // The split arguments are only needed until the String[] holds them.
+    const int32_t count = split_arguments(argument_string, nullptr);
+    char** vector = nullptr;
+    int32_t filled = 0;
+    if (count > 0) {
+        vector = static_cast<char**>(std::malloc(static_cast<size_t>(count) * sizeof(char*)));
+        if (vector != nullptr)
+            filled = split_arguments(argument_string, vector);
+    }
+    jobjectArray arguments = filled == count ? new_string_array(env, count, vector) : nullptr;
+    free_arguments(filled, vector);
+    if (arguments == nullptr) {
+        syslog(log_priority_error, "Error creating command arguments");
+        return -1;
+    }
+
+    env->CallStaticVoidMethod(main_class, main_method, arguments);
+    if (env->ExceptionCheck()) {
+        env->ExceptionDescribe();
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,7 @@
+package velta.test;
+
+/** A class without a static main(String[]). */
+public class NoMain {
+    public void main() {
+    }
+}

@@ -1,0 +1,55 @@
+# The launcher's tests: in-process ones that run in every preset, and
+# end-to-end ones that run the real binary on real VMs (everyday build only:
+# the VM's own signal handling makes AddressSanitizer unreliable).
+
+add_library(velta_syslog_capture SHARED support/syslog_capture.cpp)
+add_library(velta_fake_jvm SHARED support/fake_jvm.cpp)
+add_library(velta_no_create_vm SHARED support/no_create_vm.cpp)
+foreach(stand_in velta_syslog_capture velta_fake_jvm velta_no_create_vm)
+  target_link_libraries(${stand_in} PRIVATE velta_options)
+  target_include_directories(${stand_in} SYSTEM PRIVATE ${JNI_INCLUDE_DIRS})
+endforeach()
+
+add_library(velta_test_files STATIC support/test_files.cpp)
+target_link_libraries(velta_test_files PUBLIC velta_options)
+
+add_executable(launcher_tests launcher_options_test.cpp launcher_run_test.cpp)
+# The syslog stand-in comes before glibc in the lookup order, so the
+# launcher's messages land in the file each test names. It follows the
+# launcher on the link line: the linker keeps a shared library only when an
+# earlier object needs it.
+target_link_libraries(launcher_tests PRIVATE velta_launcher velta_platform velta_syslog_capture
+                      velta_test_files GTest::gtest_main)
+target_compile_definitions(launcher_tests PRIVATE
+  VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>"
+  VELTA_NO_CREATE_VM="$<TARGET_FILE:velta_no_create_vm>")
+add_dependencies(launcher_tests velta_fake_jvm velta_no_create_vm)
+gtest_discover_tests(launcher_tests)
+
+# End to end: the real binary, a copy of it whose system configuration lies
+# in the build tree, and Java programs compiled for the oldest VM supported.
+include(UseJava)
+set(CMAKE_JAVA_COMPILE_FLAGS --release 17 -Xlint:all -Werror)
+file(GLOB_RECURSE velta_java_sources CONFIGURE_DEPENDS java/*.java)
+add_jar(velta_test_programs SOURCES ${velta_java_sources})
+get_target_property(velta_test_jar velta_test_programs JAR_FILE)
+
+velta_add_platform(velta_platform_test_config "${CMAKE_CURRENT_BINARY_DIR}/system.conf")
+add_executable(velta-java-test-sysconfig ${PROJECT_SOURCE_DIR}/launcher/main.cpp)
+target_link_libraries(velta-java-test-sysconfig PRIVATE velta_launcher velta_platform_test_config)
+
+add_executable(launcher_e2e_tests launcher_e2e_test.cpp support/run_process.cpp)
+target_link_libraries(launcher_e2e_tests PRIVATE velta_test_files GTest::gtest_main)
+target_compile_definitions(launcher_e2e_tests PRIVATE
+  VELTA_JAVA="$<TARGET_FILE:velta-java>"
+  VELTA_JAVA_SYSCONFIG="$<TARGET_FILE:velta-java-test-sysconfig>"
+  VELTA_TEST_SYSTEM_CONFIG="${CMAKE_CURRENT_BINARY_DIR}/system.conf"
+  VELTA_TEST_JAR="${velta_test_jar}"
+  VELTA_SYSLOG_CAPTURE="$<TARGET_FILE:velta_syslog_capture>"
+  VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>"
+  VELTA_NO_CREATE_VM="$<TARGET_FILE:velta_no_create_vm>")
+add_dependencies(launcher_e2e_tests velta-java velta-java-test-sysconfig velta_test_programs
+                 velta_syslog_capture velta_fake_jvm velta_no_create_vm)
+if(NOT VELTA_SANITIZE)
+  gtest_discover_tests(launcher_e2e_tests PROPERTIES RUN_SERIAL TRUE)
+endif()

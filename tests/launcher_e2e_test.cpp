@@ -1,0 +1,309 @@
+// The real velta-java binary on generated configurations: against every JDK
+// under /usr/lib/jvm with -Xcheck:jni, and against stand-in VM libraries.
+// What the launcher logged is captured by the syslog stand-in preloaded into
+// it.
+#include "tests/support/run_process.h"
+#include "tests/support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct jdk {
+    std::string name;
+    std::string libjvm;
+    int major;
+};
+
+// Every JDK under /usr/lib/jvm with a server VM, each once however many
+// links lead to it.
+std::vector<jdk> installed_jdks()
+{
+    std::vector<jdk> found;
+    std::set<std::string> seen;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/jvm", error)) {
+        const std::filesystem::path libjvm = entry.path() / "lib/server/libjvm.so";
+        if (!std::filesystem::exists(libjvm) || !seen.insert(std::filesystem::canonical(libjvm).string()).second)
+            continue;
+        std::ifstream release(entry.path() / "release");
+        std::string line;
+        int major = 0;
+        const std::regex version("^JAVA_VERSION=\"(1\\.)?([0-9]+)");
+        std::smatch match;
+        while (std::getline(release, line)) {
+            if (std::regex_search(line, match, version))
+                major = std::stoi(match[2]);
+        }
+        std::string name = entry.path().filename().string();
+        std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+        found.push_back({name, libjvm.string(), major});
+    }
+    std::sort(found.begin(), found.end(), [](const jdk& a, const jdk& b) { return a.name < b.name; });
+    return found;
+}
+
+void PrintTo(const jdk& installed, std::ostream* out)
+{
+    *out << installed.name << " (" << installed.major << ")";
+}
+
+struct launch_result {
+    process_result process;
+    std::string logged;
+};
+
+launch_result launch(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment = {})
+{
+    scratch_folder scratch;
+    std::map<std::string, std::string> variables = environment;
+    variables["LD_PRELOAD"] = VELTA_SYSLOG_CAPTURE;
+    variables["VELTA_SYSLOG_CAPTURE"] = scratch.file("syslog");
+    process_result process = run_process(arguments, variables);
+    return {process, read_file(scratch.file("syslog"))};
+}
+
+// A launch of velta-java on one configuration, in a scratch folder that also
+// receives what the Java side writes to the file ${out}.
+struct java_launch {
+    scratch_folder scratch;
+    launch_result result;
+    std::string out;
+
+    java_launch(const std::string& libjvm, const std::string& launcher_section, const std::string& extra_sections = "")
+    {
+        out = scratch.file("out");
+        const std::string config = scratch.file("launcher.conf");
+        write_file(config, "[java]\njvm=" + libjvm + "\n" + launcher_section
+                               + "[java.classpaths]\n" VELTA_TEST_JAR "\n/nonexistent/dir\n"
+                               + "[java.options]\n-Xcheck:jni\n-Xshare:auto\n"
+                               + "[java.properties]\nvelta.out=" + out + "\nfile.encoding=UTF-8\nvelta.flag\n"
+                               + extra_sections);
+        result = launch({VELTA_JAVA, "java", config});
+        out = read_file(out);
+    }
+};
+
+class OnEveryJdk : public testing::TestWithParam<jdk> {
+protected:
+    void TearDown() override
+    {
+        // -Xcheck:jni reports misuse as warnings on either stream.
+        EXPECT_EQ(last.process.output.find("WARNING"), std::string::npos) << last.process.output;
+        EXPECT_EQ(last.process.errors.find("WARNING"), std::string::npos) << last.process.errors;
+    }
+
+    launch_result& run(const std::string& launcher_section, const std::string& extra_sections = "")
+    {
+        launches.push_back(std::make_unique<java_launch>(GetParam().libjvm, launcher_section, extra_sections));
+        last = launches.back()->result;
+        return launches.back()->result;
+    }
+    const std::string& out() const { return launches.back()->out; }
+
+    std::vector<std::unique_ptr<java_launch>> launches;
+    launch_result last{};
+};
+
+TEST(Jdks, Jdk17IsAmongThemAndAllAreAtLeast17)
+{
+    const std::vector<jdk> jdks = installed_jdks();
+    EXPECT_TRUE(std::any_of(jdks.begin(), jdks.end(), [](const jdk& j) { return j.major == 17; }));
+    for (const jdk& j : jdks)
+        EXPECT_GE(j.major, 17) << j.name;
+}
+
+TEST_P(OnEveryJdk, RunsMainWithQuotedAndNonAsciiArguments)
+{
+    const launch_result& result = run("mainclass=velta.test.Echo\nmainargs= alpha \"beta gamma\"  'delta' \xc3\xbcn\xc3\xaf \"\" 'it\"s'\n");
+    EXPECT_EQ(result.process.status, 0);
+    EXPECT_EQ(result.logged, "");
+    EXPECT_EQ(result.process.output, "");
+    EXPECT_EQ(result.process.errors, "");
+    EXPECT_EQ(out(), "count 6\n[alpha]\n[beta gamma]\n[delta]\n[\xc3\xbcn\xc3\xaf]\n[]\n[it\"s]\n"
+                     "java.class.path " VELTA_TEST_JAR ":/nonexistent/dir\nvelta.flag \nvelta.value null\n");
+}
+
+TEST_P(OnEveryJdk, EmptyArgumentsGiveAnEmptyArray)
+{
+    const launch_result& result = run("mainclass=velta.test.Echo\nmainargs\n");
+    EXPECT_EQ(result.process.status, 0);
+    EXPECT_EQ(out().substr(0, 8), "count 0\n");
+}
+
+TEST_P(OnEveryJdk, MainClassFailuresAreLoggedAndTheRunStillSucceeds)
+{
+    const struct {
+        const char* section;
+        const char* logged;
+    } cases[] = {
+        {"mainclass=velta.test.Missing\n", "3 Unable to find main class velta.test.Missing\n"},
+        {"mainclass=velta.test.NoMain\n", "3 Class velta.test.NoMain does not have a main method\n"},
+        {"mainclass\n", "3 Unable to find main class \n"},
+        {"mainclass=velta.test.%s%n\n", "3 Unable to find main class velta.test.%s%n\n"},
+        {"", "3 Unable to find main class velta.os.Shell\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        const launch_result& result = run(c.section);
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.logged, c.logged);
+        EXPECT_EQ(result.process.output, "");
+    }
+}
+
+TEST_P(OnEveryJdk, ExceptionsLeftByMainAreDescribedByTheVm)
+{
+    const struct {
+        const char* main_class;
+        const char* described;
+    } cases[] = {
+        {"velta.test.Throws", "java.lang.IllegalStateException: thrown by velta.test.Throws"},
+        {"velta.test.Recurse", "java.lang.StackOverflowError"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.main_class);
+        const launch_result& result = run(std::string("mainclass=") + c.main_class + "\n");
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.logged, "");
+        EXPECT_NE(result.process.errors.find(c.described), std::string::npos) << result.process.errors.substr(0, 400);
+    }
+}
+
+TEST_P(OnEveryJdk, SystemExitEndsTheProcessWithItsStatus)
+{
+    EXPECT_EQ(run("mainclass=velta.test.Exit\nmainargs=7\n").process.status, 7);
+}
+
+TEST_P(OnEveryJdk, DestroyWaitsForNonDaemonThreads)
+{
+    const launch_result& result = run("mainclass=velta.test.Linger\n");
+    EXPECT_EQ(result.process.status, 0);
+    EXPECT_EQ(out(), "lingered\n");
+}
+
+TEST_P(OnEveryJdk, MainClassNamesLongerThan128BytesRun)
+{
+    const launch_result& result = run("mainclass=velta.test."
+        "a_package_name_long_enough_to_push_the_fully_qualified_name_of_its_main_class_well_past_128_bytes_in_all"
+        ".LongNamedMain\nmainargs=long\n");
+    EXPECT_EQ(result.process.status, 0);
+    EXPECT_EQ(result.logged, "");
+    EXPECT_EQ(out().substr(0, 15), "count 1\n[long]\n");
+}
+
+TEST_P(OnEveryJdk, ThousandsOfArgumentsStayWithinTheLocalReferenceBudget)
+{
+    std::string arguments;
+    for (int i = 0; i < 5000; ++i)
+        arguments += "a" + std::to_string(i) + " ";
+    const launch_result& result = run("mainclass=velta.test.Echo\nmainargs=" + arguments + "\n");
+    EXPECT_EQ(result.process.status, 0);
+    EXPECT_EQ(out().substr(0, 19), "count 5000\n[a0]\n[a1");
+    EXPECT_NE(out().find("[a4999]\n"), std::string::npos);
+}
+
+TEST_P(OnEveryJdk, AnArgumentTheVmCannotHoldIsReportedAndMainNotCalled)
+{
+    // A 32 MB argument does not fit a 16 MB heap: its byte array fails with
+    // an exception pending, and no JNI call may follow it.
+    const launch_result& result = run("mainclass=velta.test.Echo\noptions=small\nmainargs=first " + std::string(32 << 20, 'x') + " last\n",
+                                      "[small]\n-Xcheck:jni\n-Xmx16m\n-XX:+UseSerialGC\n");
+    EXPECT_EQ(result.process.status, 0);
+    EXPECT_EQ(result.logged, "3 Error creating command arguments\n");
+    EXPECT_EQ(out(), "");
+}
+
+TEST_P(OnEveryJdk, OptionsTheVmRefusesFailItsCreation)
+{
+    const launch_result& result = run("options=bad\n", "[bad]\n-Xno-such-option\n");
+    EXPECT_EQ(result.process.status, 1);
+    EXPECT_EQ(result.logged, "3 Error -1 creating java vm\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Jdk, OnEveryJdk, testing::ValuesIn(installed_jdks()),
+                         [](const testing::TestParamInfo<jdk>& param) { return param.param.name; });
+
+TEST(StandInVm, ReceivesTheConfiguredOptionsExactly)
+{
+    scratch_folder scratch;
+    write_file(scratch.file("c.conf"), "[app]\njvm=" VELTA_FAKE_JVM "\nproperties=props\n"
+                                       "[java.classpaths]\nx\ny\nz = w\n[java.options]\n-Xmx64m\n-Xbootclasspath/a:/b\n"
+                                       "[props]\nk = v\nflag\n");
+    const launch_result result = launch({VELTA_JAVA, "app", scratch.file("c.conf")},
+                                        {{"VELTA_FAKE_JVM_RECORD", scratch.file("vm")}, {"VELTA_FAKE_JVM_RESULT", "-3"}});
+    EXPECT_EQ(result.process.status, 1);
+    EXPECT_EQ(result.logged, "3 Error -3 creating java vm\n");
+    EXPECT_EQ(read_file(scratch.file("vm")),
+              "version 0x00010002\nignoreUnrecognized 0\nnOptions 5\n"
+              "option -Djava.class.path=x:y:z:w\noption -Xmx64m\noption -Xbootclasspath/a:/b\n"
+              "option -Dk=v\noption -Dflag\n");
+}
+
+TEST(StandInVm, LauncherFailuresBeforeTheVmAreLoggedNotPrinted)
+{
+    scratch_folder scratch;
+    write_file(scratch.file("none.conf"), "[java]\njvm=" VELTA_NO_CREATE_VM "\n");
+    write_file(scratch.file("empty.conf"), "");
+    const struct {
+        std::vector<std::string> arguments;
+        std::string logged;
+    } cases[] = {
+        {{VELTA_JAVA, "java", scratch.file("none.conf")}, "3 Unable to find CreateJavaVM\n"},
+        {{VELTA_JAVA, "java", scratch.file("empty.conf")}, "3 Unable to read JVM configuration from " + scratch.file("empty.conf") + "\n"},
+        {{VELTA_JAVA, "java", scratch.path}, "3 Unable to read JVM configuration from " + scratch.path + "\n"},
+        {{VELTA_JAVA, "java", "/nonexistent"}, "3 Unable to read JVM configuration from /nonexistent\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
+        const launch_result result = launch(c.arguments);
+        EXPECT_EQ(result.process.status, 1);
+        EXPECT_EQ(result.logged, c.logged);
+        EXPECT_EQ(result.process.output + result.process.errors, "");
+    }
+}
+
+// velta-java-test-sysconfig reads its system configuration from
+// VELTA_TEST_SYSTEM_CONFIG, which these tests write and remove.
+class SystemConfiguration : public testing::Test {
+protected:
+    void TearDown() override { std::filesystem::remove(VELTA_TEST_SYSTEM_CONFIG); }
+};
+
+TEST_F(SystemConfiguration, IsUsedWhenNoFileIsNamed)
+{
+    scratch_folder scratch;
+    write_file(VELTA_TEST_SYSTEM_CONFIG, "[java]\njvm=" VELTA_FAKE_JVM "\n[java.options]\n-Xjava\n"
+                                         "[app]\njvm=" VELTA_FAKE_JVM "\noptions=app.options\n[app.options]\n-Xapp\n");
+    const struct {
+        std::vector<std::string> arguments;
+        const char* option;
+    } cases[] = {
+        {{VELTA_JAVA_SYSCONFIG}, "option -Xjava\n"},
+        {{VELTA_JAVA_SYSCONFIG, "app"}, "option -Xapp\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        std::filesystem::remove(scratch.file("vm"));
+        const launch_result result = launch(c.arguments, {{"VELTA_FAKE_JVM_RECORD", scratch.file("vm")}});
+        EXPECT_EQ(result.logged, "3 Error -1 creating java vm\n");
+        EXPECT_NE(read_file(scratch.file("vm")).find(c.option), std::string::npos);
+    }
+}
+
+TEST_F(SystemConfiguration, MissingFileMeansEveryDefault)
+{
+    const launch_result result = launch({VELTA_JAVA_SYSCONFIG});
+    EXPECT_EQ(result.process.status, 1);
+    EXPECT_EQ(result.logged, "3 Error loading JVM jvm.dll\n");
+}
+
+} // namespace

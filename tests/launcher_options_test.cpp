@@ -1,0 +1,89 @@
+// The VM's init-args record as the launcher builds it from configuration.
+#include "config/config.h"
+#include "launcher/launcher.h"
+#include "tests/launcher_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct options_case {
+    const char* name;
+    const char* section;
+    const char* text;
+    std::vector<std::string> expected;
+};
+
+std::vector<std::string> built_options(const char* section, const char* text)
+{
+    release_launcher_state();
+    launcher.section_name = section;
+    launcher.config_root = parse_config_text(text);
+    EXPECT_EQ(build_vm_init_args(), 0);
+    const JavaVMInitArgs& args = launcher.init_args;
+    EXPECT_EQ(args.version, 0x00010002);
+    EXPECT_EQ(args.ignoreUnrecognized, JNI_FALSE);
+    std::vector<std::string> options;
+    for (jint i = 0; i < args.nOptions; ++i) {
+        EXPECT_EQ(args.options[i].extraInfo, nullptr);
+        options.emplace_back(args.options[i].optionString);
+    }
+    release_launcher_state();
+    return options;
+}
+
+const options_case options_cases[] = {
+    {"no section gives no option", "java", "[java]\nmainclass=x\n", {}},
+    {"empty class-path section gives the bare option", "java", "[java]\n[java.classpaths]\n",
+     {"-Djava.class.path="}},
+    {"class-path entries are joined with the platform separator, values after a colon", "java",
+     "[java.classpaths]\nx\ny\nz=w\n", {"-Djava.class.path=x:y:z:w"}},
+    {"a drive-letter entry comes back without the blanks around its separator", "java",
+     "[java.classpaths]\nC : \\lib\\app.jar\n", {"-Djava.class.path=C:\\lib\\app.jar"}},
+    {"an entry with neither name nor value adds only its separator", "java",
+     "[java.classpaths]\n=\nx\n", {"-Djava.class.path=:x"}},
+    {"order is class path, options, properties, each in list order", "java",
+     "[java.properties]\np1=v1\np2\n[java.options]\n-Xmx64m\n-Xbootclasspath/a=/b\n[java.classpaths]\n/a\n",
+     {"-Djava.class.path=/a", "-Xmx64m", "-Xbootclasspath/a:/b", "-Dp1=v1", "-Dp2"}},
+    {"either separator gives = in a property", "java", "[java.properties]\na:1\nb = 2\n",
+     {"-Da=1", "-Db=2"}},
+    {"a -D option line comes back with a colon", "java", "[java.options]\n-Dx=y\n", {"-Dx:y"}},
+    {"keys of the launcher section name the sections", "app",
+     "[app]\nclasspaths=cp\noptions=opt\nproperties=prop\n[cp]\n/x\n[opt]\n-Xss1m\n[prop]\nk=v\n"
+     "[java.options]\n-Xignored\n",
+     {"-Djava.class.path=/x", "-Xss1m", "-Dk=v"}},
+    {"the defaults do not follow the launcher section's name", "app", "[app.options]\n-Xno\n[java.options]\n-Xyes\n",
+     {"-Xyes"}},
+    {"one section named for options and properties gives each entry twice", "java",
+     "[java]\noptions=both\nproperties=both\n[both]\n-Xa=1\n", {"-Xa:1", "-D-Xa=1"}},
+    {"a key naming a missing section gives nothing for it", "java", "[java]\nclasspaths=nowhere\n[java.classpaths]\n/x\n",
+     {}},
+    {"a key without value names the empty section, not the default", "java",
+     "[java]\noptions\n[java.options]\n-Xno\n", {}},
+    {"an escape to byte 0 names the empty section", "java", "[java]\noptions=^\n[^]\n-Xyes\n", {"-Xyes"}},
+    {"nameless options and properties are left out", "java",
+     "[java.options]\n=-Xbare\n-Xkept\n[java.properties]\n:v\nk\n", {"-Xkept", "-Dk"}},
+};
+
+TEST(VmOptions, BuildsTheOptionsFromTheNamedSections)
+{
+    for (const options_case& c : options_cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(built_options(c.section, c.text), c.expected);
+    }
+}
+
+TEST(VmOptions, NullConfigurationGivesNoOption)
+{
+    release_launcher_state();
+    launcher.section_name = "java";
+    ASSERT_EQ(build_vm_init_args(), 0);
+    EXPECT_EQ(launcher.init_args.nOptions, 0);
+    EXPECT_EQ(launcher.init_args.version, JNI_VERSION_1_2);
+    release_launcher_state();
+}
+
+} // namespace

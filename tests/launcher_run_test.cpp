@@ -1,0 +1,147 @@
+// The launcher's main function in this process, against stand-in VM
+// libraries: its decisions on failures, its exit statuses and what it logs.
+// The system log is captured by the syslog stand-in linked into this test.
+#include "launcher/launcher.h"
+#include "tests/launcher_test_support.h"
+#include "tests/support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct run_result {
+    int status;
+    std::string logged;   // "<priority> <message>" lines
+    std::string vm_calls; // what the stand-in VM recorded
+};
+
+// Runs the launcher on a file holding `config_text`, by default as
+// "velta-java java FILE"; "{config}" in `arguments` stands for the file.
+run_result run(const std::string& config_text, std::vector<std::string> arguments = {},
+               const char* create_result = "0", const char* detach_result = "0")
+{
+    scratch_folder scratch;
+    const std::string config = scratch.file("launcher.conf");
+    write_file(config, config_text);
+    setenv("VELTA_SYSLOG_CAPTURE", scratch.file("syslog").c_str(), 1);
+    setenv("VELTA_FAKE_JVM_RECORD", scratch.file("vm").c_str(), 1);
+    setenv("VELTA_FAKE_JVM_RESULT", create_result, 1);
+    setenv("VELTA_FAKE_JVM_DETACH", detach_result, 1);
+
+    if (arguments.empty())
+        arguments = {"velta-java", "java", "{config}"};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        if (argument == "{config}")
+            argument = config;
+        argv.push_back(argument.data());
+    }
+    release_launcher_state();
+    run_result result{launcher_main(static_cast<int32_t>(argv.size()), argv.data()), "", ""};
+    result.logged = read_file(scratch.file("syslog"));
+    result.vm_calls = read_file(scratch.file("vm"));
+    return result;
+}
+
+class LauncherRun : public testing::Test {
+protected:
+    void TearDown() override { release_launcher_state(); }
+};
+
+std::string fake_vm_section(const std::string& extra = "")
+{
+    return "[java]\njvm=" VELTA_FAKE_JVM "\n" + extra;
+}
+
+TEST_F(LauncherRun, UnreadableConfigurationIsFatalAndNamed)
+{
+    const run_result result = run("", {"velta-java", "java", "/nonexistent/%s.conf"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.logged, "3 Unable to read JVM configuration from /nonexistent/%s.conf\n");
+}
+
+TEST_F(LauncherRun, VmStartFailuresAreFatalWithTheirMessage)
+{
+    struct failure_case {
+        const char* name;
+        std::string config;
+        const char* create_result;
+        std::string logged;
+    } cases[] = {
+        {"library missing", "[java]\njvm=/nonexistent/libjvm.so\n", "0", "3 Error loading JVM /nonexistent/libjvm.so\n"},
+        {"library without the creation entry", "[java]\njvm=" VELTA_NO_CREATE_VM "\n", "0", "3 Unable to find CreateJavaVM\n"},
+        {"creation fails with -1", fake_vm_section(), "-1", "3 Error -1 creating java vm\n"},
+        {"creation fails with -6", fake_vm_section(), "-6", "3 Error -6 creating java vm\n"},
+    };
+    for (const failure_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const run_result result = run(c.config, {}, c.create_result);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.logged, c.logged);
+        EXPECT_EQ(result.vm_calls.find("DestroyJavaVM"), std::string::npos);
+    }
+}
+
+TEST_F(LauncherRun, OptionsAreBuiltEvenWhenTheLibraryFailsToLoad)
+{
+    run("[java]\njvm=/nonexistent/libjvm.so\n[java.options]\n-Xmx1m\n");
+    EXPECT_EQ(launcher.init_args.nOptions, 1);
+}
+
+TEST_F(LauncherRun, MissingMainClassStillDetachesDestroysAndSucceeds)
+{
+    const run_result result = run(fake_vm_section("mainclass=com.example.App\n"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.logged, "3 Unable to find main class com.example.App\n");
+    EXPECT_NE(result.vm_calls.find("FindClass com/example/App\nDetachCurrentThread\nDestroyJavaVM\n"),
+              std::string::npos) << result.vm_calls;
+}
+
+TEST_F(LauncherRun, FailedDetachIsFatalAndSkipsDestroy)
+{
+    const run_result result = run(fake_vm_section(), {}, "0", "-1");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.logged, "3 Unable to find main class velta.os.Shell\n3 Could not detach main thread\n");
+    EXPECT_NE(result.vm_calls.find("FindClass velta/os/Shell\nDetachCurrentThread\n"), std::string::npos);
+    EXPECT_EQ(result.vm_calls.find("DestroyJavaVM"), std::string::npos);
+}
+
+TEST_F(LauncherRun, ClassNamesOfAnyLengthAreConvertedWhole)
+{
+    for (const size_t length : {126u, 127u, 128u, 129u, 4096u}) {
+        SCOPED_TRACE(length);
+        const std::string dotted = "a." + std::string(length - 2, 'b');
+        std::string slashed = dotted;
+        slashed[1] = '/';
+        const run_result result = run(fake_vm_section("mainclass=" + dotted + "\n"));
+        EXPECT_NE(result.vm_calls.find("FindClass " + slashed + "\n"), std::string::npos);
+        EXPECT_EQ(result.logged, "3 Unable to find main class " + dotted + "\n");
+    }
+}
+
+TEST_F(LauncherRun, ArgumentsBeyondTheSecondChangeNothing)
+{
+    const run_result result = run("", {"velta-java", "app", "/nonexistent.conf", "extra", "more"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.logged, "3 Unable to read JVM configuration from /nonexistent.conf\n");
+}
+
+TEST_F(LauncherRun, UnknownSectionTakesEveryDefault)
+{
+    const run_result result = run(fake_vm_section("mainclass=x\n"), {"velta-java", "other", "{config}"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.logged, "3 Error loading JVM jvm.dll\n");
+}
+
+TEST_F(LauncherRun, EmptyFileIsRefusedLikeAMissingOne)
+{
+    const run_result result = run("# no section\n", {"velta-java", "java", "{config}"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.logged.find("3 Unable to read JVM configuration from /"), std::string::npos);
+}
+
+} // namespace

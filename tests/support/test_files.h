@@ -1,0 +1,20 @@
+// Small file helpers shared by the launcher's tests.
+#pragma once
+
+#include <string>
+
+// A new empty folder under the system's temporary folder, removed with its
+// files when the value goes out of scope.
+struct scratch_folder {
+    std::string path;
+    scratch_folder();
+    ~scratch_folder();
+    scratch_folder(const scratch_folder&) = delete;
+    scratch_folder& operator=(const scratch_folder&) = delete;
+    std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+void write_file(const std::string& path, const std::string& bytes);
+
+// The whole file, or "" when it does not exist.
+std::string read_file(const std::string& path);
