@@ -38,8 +38,11 @@ velta_add_platform(velta_platform_test_config "${CMAKE_CURRENT_BINARY_DIR}/syste
 add_executable(velta-java-test-sysconfig ${PROJECT_SOURCE_DIR}/launcher/main.cpp)
 target_link_libraries(velta-java-test-sysconfig PRIVATE velta_launcher velta_platform_test_config)
 
-add_executable(launcher_e2e_tests launcher_e2e_test.cpp support/run_process.cpp)
-target_link_libraries(launcher_e2e_tests PRIVATE velta_test_files GTest::gtest_main)
+add_library(velta_e2e_support STATIC support/run_process.cpp support/jdks.cpp)
+target_link_libraries(velta_e2e_support PUBLIC velta_test_files)
+
+add_executable(launcher_e2e_tests launcher_e2e_test.cpp)
+target_link_libraries(launcher_e2e_tests PRIVATE velta_e2e_support GTest::gtest_main)
 target_compile_definitions(launcher_e2e_tests PRIVATE
   VELTA_JAVA="$<TARGET_FILE:velta-java>"
   VELTA_JAVA_SYSCONFIG="$<TARGET_FILE:velta-java-test-sysconfig>"

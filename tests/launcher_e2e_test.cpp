@@ -2,6 +2,7 @@
 // under /usr/lib/jvm with -Xcheck:jni, and against stand-in VM libraries.
 // What the launcher logged is captured by the syslog stand-in preloaded into
 // it.
+#include "tests/support/jdks.h"
 #include "tests/support/run_process.h"
 #include "tests/support/test_files.h"
 
@@ -9,52 +10,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <regex>
-#include <set>
 #include <string>
 #include <vector>
 
 namespace {
-
-struct jdk {
-    std::string name;
-    std::string libjvm;
-    int major;
-};
-
-// Every JDK under /usr/lib/jvm with a server VM, each once however many
-// links lead to it.
-std::vector<jdk> installed_jdks()
-{
-    std::vector<jdk> found;
-    std::set<std::string> seen;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/jvm", error)) {
-        const std::filesystem::path libjvm = entry.path() / "lib/server/libjvm.so";
-        if (!std::filesystem::exists(libjvm) || !seen.insert(std::filesystem::canonical(libjvm).string()).second)
-            continue;
-        std::ifstream release(entry.path() / "release");
-        std::string line;
-        int major = 0;
-        const std::regex version("^JAVA_VERSION=\"(1\\.)?([0-9]+)");
-        std::smatch match;
-        while (std::getline(release, line)) {
-            if (std::regex_search(line, match, version))
-                major = std::stoi(match[2]);
-        }
-        std::string name = entry.path().filename().string();
-        std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-        found.push_back({name, libjvm.string(), major});
-    }
-    std::sort(found.begin(), found.end(), [](const jdk& a, const jdk& b) { return a.name < b.name; });
-    return found;
-}
-
-void PrintTo(const jdk& installed, std::ostream* out)
-{
-    *out << installed.name << " (" << installed.major << ")";
-}
 
 struct launch_result {
     process_result process;
