@@ -1,96 +1,113 @@
-// Makes the Nth allocation fail, for every N that a parse or a split makes.
-// Linked with --wrap=malloc,calloc,free: calls from this file and the static
-// libraries come here; __real_* reaches the C library, or ASan when sanitized.
+// Makes the Nth allocation fail, for every N that reading, parsing or
+// splitting makes, until a run completes: each failure must be reported by
+// the result and leave nothing allocated. See failing_allocator.h for how.
 #include "args/args.h"
 #include "config/config.h"
 #include "tests/config_test_support.h"
+#include "tests/support/failing_allocator.h"
+#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
-
-extern "C" {
-void* __real_malloc(size_t size);
-void* __real_calloc(size_t count, size_t size);
-void __real_free(void* block);
-void* __wrap_malloc(size_t size);
-void* __wrap_calloc(size_t count, size_t size);
-void __wrap_free(void* block);
-}
+#include <string>
 
 namespace {
 
-// While armed, allocation number `fail_at` (from 1) fails, and `live`
-// counts allocations not yet freed.
-struct {
-    bool armed = false;
-    int calls = 0;
-    int fail_at = 0;
-    long live = 0;
-} hook;
-
-void* count_allocation(void* block)
+// Reported with the test's output: the number of allocation sites driven.
+void report_sites(const char* what, int sites)
 {
-    hook.live += hook.armed && block != nullptr;
-    return block;
+    std::printf("%s: %d allocation failure sites driven, each ended cleanly\n", what, sites);
+    testing::Test::RecordProperty("failure_sites", sites);
 }
-
-bool next_allocation_fails()
-{
-    return hook.armed && ++hook.calls == hook.fail_at;
-}
-
-} // namespace
-
-extern "C" void* __wrap_malloc(size_t size)
-{
-    return next_allocation_fails() ? nullptr : count_allocation(__real_malloc(size));
-}
-
-extern "C" void* __wrap_calloc(size_t count, size_t size)
-{
-    return next_allocation_fails() ? nullptr : count_allocation(__real_calloc(count, size));
-}
-
-extern "C" void __wrap_free(void* block)
-{
-    hook.live -= hook.armed && block != nullptr;
-    __real_free(block);
-}
-
-namespace {
 
 TEST(ConfigAllocation, EveryFailedAllocationGivesNullAndLeavesNothing)
 {
     const char text[] = "[main]\nclass = a.B\nempty\n= nameless\n[]\n[second]\nk=v^41\n";
     for (int n = 1;; ++n) {
         SCOPED_TRACE(n);
-        hook = {true, 0, n, 0};
+        allocations = {true, 0, n, 0};
         const config_ptr root(parse_config_text(text));
-        hook.armed = false;
-        if (hook.calls < n) { // no allocation failed: the parse is complete
+        allocations.counting = false;
+        if (allocations.calls < n) { // no allocation failed: the parse is complete
             EXPECT_EQ(dump_config(root.get()),
                       "[main]\nclass=a.B\nempty=(null)\n(null)=nameless\n[(null)]\n[second]\nk=vA\n");
             EXPECT_GT(n, 10); // else the allocator was not wrapped at all
+            report_sites("parse_config_text", n - 1);
             break;
         }
         EXPECT_EQ(root, nullptr);
-        EXPECT_EQ(hook.live, 0);
+        EXPECT_EQ(allocations.live, 0);
+    }
+}
+
+// A configuration as the README shows one, in CR LF, with escapes and the
+// odd lines a hand-edited file has.
+const char representative_config[] =
+    "; velta-java\r\n"
+    "[java]\r\n"
+    "jvm = /usr/lib/jvm/java-17-openjdk-amd64/lib/server/libjvm.so\r\n"
+    "mainclass = com.example.App\r\n"
+    "mainargs = --port 8080 \"a value with spaces\"\r\n"
+    "\r\n"
+    "[java.classpaths]\r\n"
+    "/opt/app/app.jar\r\n"
+    "/opt/app/lib/*\r\n"
+    "[java.options]\r\n"
+    "-Xmx256m\r\n"
+    "-Xbootclasspath/a:/opt/x.jar\r\n"
+    "[java.properties]\r\n"
+    "app.mode = production\r\n"
+    "app.padded = ^20kept^20\r\n"
+    "app.flag\r\n";
+
+TEST(ConfigAllocation, ReadingAFileReportsEveryFailedAllocationByNull)
+{
+    scratch_folder scratch;
+    const std::string path = scratch.file("app.conf");
+    write_file(path, representative_config);
+    for (int n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        allocations = {true, 0, n, 0};
+        const config_ptr root(read_config_file(path.c_str()));
+        allocations.counting = false;
+        if (allocations.calls < n) {
+            EXPECT_EQ(get_config_value(root.get(), "java.properties", "app.padded", nullptr), std::string(" kept "));
+            EXPECT_EQ(count_config_properties(find_config_section(root.get(), "java.options")), 2);
+            EXPECT_GT(n, 20);
+            report_sites("read_config_file", n - 1);
+            break;
+        }
+        EXPECT_EQ(root, nullptr);
+        EXPECT_EQ(allocations.live, 0);
     }
 }
 
 TEST(ArgsAllocation, FailedAllocationStopsFillingAfterTheStoredArguments)
 {
-    char* vector[3] = {};
-    for (int n = 1; n <= 3; ++n) {
+    const char text[] = "--port 8080 \"a value with spaces\" '' 'it\"s' \xc3\xbcn\xc3\xaf last";
+    const int32_t count = split_arguments(text, nullptr);
+    ASSERT_EQ(count, 7);
+    for (int n = 1;; ++n) {
         SCOPED_TRACE(n);
-        hook = {true, 0, n, 0};
-        const int32_t stored = split_arguments("one 'two words' three", vector);
-        hook.armed = false;
-        EXPECT_EQ(stored, n - 1);
-        EXPECT_EQ(hook.live, n - 1);
+        char* vector[7] = {};
+        allocations = {true, 0, n, 0};
+        const int32_t stored = split_arguments(text, vector);
+        allocations.counting = false;
+        if (allocations.calls < n) {
+            EXPECT_EQ(stored, count);
+            EXPECT_STREQ(vector[2], "a value with spaces");
+            EXPECT_STREQ(vector[6], "last");
+            report_sites("split_arguments", n - 1);
+        } else {
+            EXPECT_EQ(stored, n - 1);
+            EXPECT_EQ(allocations.live, n - 1); // exactly the stored arguments
+        }
         for (int32_t i = 0; i < stored; ++i)
             std::free(vector[i]);
+        if (allocations.calls < n)
+            break;
     }
 }
 

@@ -1,0 +1,21 @@
+# Faults and hostile input: allocation failures at every site, strange files
+# and hostile configurations, and a soak of many real runs. Uses the targets
+# of launcher.cmake.
+
+# Allocation failures are injected by wrapping the allocator at link time; the
+# static libraries' calls are wrapped too (support/failing_allocator.h).
+set(velta_failing_allocator support/failing_allocator.cpp)
+set(velta_wrap_allocator -Wl,--wrap=malloc,--wrap=calloc,--wrap=free)
+
+add_executable(config_alloc_tests config_alloc_test.cpp ${velta_failing_allocator})
+target_link_libraries(config_alloc_tests PRIVATE velta_config velta_args velta_test_files GTest::gtest_main)
+target_link_options(config_alloc_tests PRIVATE ${velta_wrap_allocator})
+gtest_discover_tests(config_alloc_tests)
+
+add_executable(launcher_alloc_tests launcher_alloc_test.cpp ${velta_failing_allocator})
+target_link_libraries(launcher_alloc_tests PRIVATE velta_launcher velta_platform velta_syslog_capture
+                      velta_test_files GTest::gtest_main)
+target_link_options(launcher_alloc_tests PRIVATE ${velta_wrap_allocator})
+target_compile_definitions(launcher_alloc_tests PRIVATE VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>")
+add_dependencies(launcher_alloc_tests velta_fake_jvm)
+gtest_discover_tests(launcher_alloc_tests)

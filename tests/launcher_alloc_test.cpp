@@ -1,0 +1,161 @@
+// Makes the Nth allocation of the launcher's own code fail, for every N, in
+// building the VM options and in a whole run of launcher_main against the
+// stand-in VM, until a run completes. Every run must end cleanly: failure
+// reported by result, or one message and the launcher's exit status, nothing
+// left allocated, and never a VM created from half-built options. See
+// failing_allocator.h for how the failures are injected.
+#include "config/config.h"
+#include "launcher/launcher.h"
+#include "tests/launcher_test_support.h"
+#include "tests/support/failing_allocator.h"
+#include "tests/support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+void report_sites(const char* what, int sites)
+{
+    std::printf("%s: %d allocation failure sites driven, each ended cleanly\n", what, sites);
+    testing::Test::RecordProperty("failure_sites", sites);
+}
+
+std::vector<std::string> option_strings(const JavaVMInitArgs& args)
+{
+    std::vector<std::string> options;
+    for (jint i = 0; i < args.nOptions; ++i)
+        options.emplace_back(args.options[i].optionString);
+    return options;
+}
+
+TEST(VmOptionsAllocation, EveryFailedAllocationGivesMinusOneAndLeavesNoOption)
+{
+    release_launcher_state();
+    launcher.section_name = "java";
+    launcher.config_root = parse_config_text("[java.classpaths]\n/opt/app.jar\n/opt/lib/*\nC: \\x.jar\n"
+                                             "[java.options]\n-Xmx256m\n= nameless\n-Xss1m\n"
+                                             "[java.properties]\napp.mode = production\napp.flag\n");
+    ASSERT_NE(launcher.config_root, nullptr);
+    for (int n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        launcher.init_args = JavaVMInitArgs{};
+        allocations = {true, 0, n, 0};
+        const int result = build_vm_init_args();
+        allocations.fail_at = 0;
+        if (allocations.calls < n) {
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(option_strings(launcher.init_args),
+                      (std::vector<std::string>{"-Djava.class.path=/opt/app.jar:/opt/lib/*:C:\\x.jar", "-Xmx256m",
+                                                "-Xss1m", "-Dapp.mode=production", "-Dapp.flag"}));
+            for (jint i = 0; i < launcher.init_args.nOptions; ++i)
+                std::free(launcher.init_args.options[i].optionString);
+            std::free(launcher.init_args.options);
+            launcher.init_args = JavaVMInitArgs{};
+            EXPECT_EQ(allocations.live, 0);
+            allocations.counting = false;
+            report_sites("build_vm_init_args", n - 1);
+            break;
+        }
+        allocations.counting = false;
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(launcher.init_args.nOptions, 0);
+        EXPECT_EQ(launcher.init_args.options, nullptr);
+        EXPECT_EQ(allocations.live, 0);
+    }
+    release_launcher_state();
+}
+
+// A main class name longer than the launcher's 128-byte buffer, so that its
+// conversion allocates too.
+const std::string long_class = "com.example." + std::string(130, 'n') + ".App";
+
+std::string slashed(std::string dotted)
+{
+    for (char& c : dotted)
+        c = c == '.' ? '/' : c;
+    return dotted;
+}
+
+// How each run ended: the one message it logged (empty for a complete run),
+// its exit status, and what the stand-in VM saw after its creation.
+struct outcome {
+    int status;
+    std::string after_creation;
+};
+
+TEST(LauncherAllocation, EveryFailedAllocationEndsTheRunCleanly)
+{
+    scratch_folder scratch;
+    const std::string config = scratch.file("app.conf");
+    write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\nmainclass=" + long_class
+                           + "\nmainargs=alpha \"beta gamma\" ''\n"
+                             "[java.classpaths]\n/opt/app.jar\n/opt/lib/*\n"
+                             "[java.options]\n-Xmx64m\n[java.properties]\napp.mode=production\napp.flag\n");
+    const std::string syslog = scratch.file("syslog");
+    const std::string vm = scratch.file("vm");
+    setenv("VELTA_SYSLOG_CAPTURE", syslog.c_str(), 1);
+    setenv("VELTA_FAKE_JVM_RECORD", vm.c_str(), 1);
+    setenv("VELTA_FAKE_JVM_RESULT", "0", 1);
+    setenv("VELTA_FAKE_JVM_DETACH", "0", 1);
+    setenv("VELTA_FAKE_JVM_CLASS", slashed(long_class).c_str(), 1);
+
+    // The VM is created from the complete options or not at all.
+    const std::string creation = "version 0x00010002\nignoreUnrecognized 0\nnOptions 4\n"
+                                 "option -Djava.class.path=/opt/app.jar:/opt/lib/*\noption -Xmx64m\n"
+                                 "option -Dapp.mode=production\noption -Dapp.flag\n";
+    const std::string shutdown = "DetachCurrentThread\nDestroyJavaVM\n";
+    const std::string found_main = "FindClass " + slashed(long_class) + "\nGetStaticMethodID main\n";
+    const std::map<std::string, outcome> outcomes = {
+        {"3 Unable to read JVM configuration from " + config + "\n", {1, ""}},
+        {"3 Out of memory building the JVM options\n", {1, ""}},
+        // The converted name could not be allocated: see docs/reliability.md.
+        {"3 Unable to find main class " + long_class + "\n", {0, creation + shutdown}},
+        {"3 Error creating command arguments\n", {0, creation + found_main + shutdown}},
+        {"", {0, creation + found_main + "FindClass java/lang/String\nFindClass java/lang/String\n"
+                     "FindClass java/lang/String\nFindClass java/lang/String\n"
+                     "CallStaticVoidMethod 3\nargument alpha\nargument beta gamma\nargument \n" + shutdown}},
+    };
+    std::map<std::string, int> sites_per_message;
+
+    std::string arguments[] = {"velta-java", "java", config};
+    char* argv[] = {arguments[0].data(), arguments[1].data(), arguments[2].data()};
+    for (int n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        std::filesystem::remove(syslog);
+        std::filesystem::remove(vm);
+        release_launcher_state();
+        allocations = {true, 0, n, 0};
+        const int status = launcher_main(3, argv);
+        allocations.fail_at = 0;
+        const bool completed = allocations.calls < n;
+        // What the run kept for the life of the process is all it holds.
+        release_launcher_state();
+        allocations.counting = false;
+        EXPECT_EQ(allocations.live, 0);
+
+        const std::string logged = read_file(syslog);
+        const auto expected = outcomes.find(logged);
+        ASSERT_NE(expected, outcomes.end()) << "unexpected messages: " << logged;
+        EXPECT_EQ(logged.empty(), completed);
+        EXPECT_EQ(status, expected->second.status);
+        EXPECT_EQ(read_file(vm), expected->second.after_creation);
+        if (completed) {
+            EXPECT_EQ(sites_per_message.size(), outcomes.size() - 1) << "a kind of failure was never driven";
+            report_sites("launcher_main", n - 1);
+            for (const auto& [message, sites] : sites_per_message)
+                std::printf("  %d ending with: %s", sites, message.c_str());
+            break;
+        }
+        ++sites_per_message[logged];
+    }
+    unsetenv("VELTA_FAKE_JVM_CLASS");
+}
+
+} // namespace
