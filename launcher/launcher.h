@@ -47,7 +47,9 @@ int run_main_class(const char* class_name, const char* argument_string);
 
 // Returns FindClass of `class_name` with every "." turned into "/"; names of
 // any length are taken. Null when the class is not found (with the VM's
-// exception pending) or memory runs out. Logs nothing.
+// exception pending), when memory runs out, and, without asking the VM, when
+// no class can have the name: it is not modified UTF-8 (4-byte UTF-8
+// included), or it is a descriptor "Lname;". Logs nothing.
 jclass find_class_dotted(JNIEnv* env, const char* class_name);
 
 // Returns a new String[] of `count` elements made from `vector`, or null with

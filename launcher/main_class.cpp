@@ -15,14 +15,49 @@ void convert_dots_to_slashes(const char* dotted, char* slashed, size_t length)
     slashed[length] = '\0';
 }
 
+// True when `name`, of `length` bytes, is modified UTF-8 in its shortest
+// form (NUL written as C0 80 is the one longer form allowed), as the VM
+// requires of the names FindClass takes.
+bool is_modified_utf8(const char* name, size_t length)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(name);
+    for (size_t i = 0; i < length;) {
+        const unsigned lead = bytes[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        const size_t continuations = lead >= 0xC0 && lead < 0xE0 ? 1 : lead >= 0xE0 && lead < 0xF0 ? 2 : 0;
+        if (continuations == 0 || length - i <= continuations)
+            return false;
+        unsigned code = lead & (continuations == 1 ? 0x1Fu : 0x0Fu);
+        for (size_t k = 1; k <= continuations; ++k) {
+            if ((bytes[i + k] & 0xC0u) != 0x80u)
+                return false;
+            code = code << 6 | (bytes[i + k] & 0x3Fu);
+        }
+        if (continuations == 1 ? code != 0 && code < 0x80 : code < 0x800)
+            return false;
+        i += 1 + continuations;
+    }
+    return true;
+}
+
 } // namespace
 
 jclass find_class_dotted(JNIEnv* env, const char* class_name)
 {
+    // A VM that checks its JNI use (-Xcheck:jni) ends the process when
+    // FindClass is handed a name that is not modified UTF-8, and warns about a
+    // descriptor "Lname;". No class has such a name, so it is not asked.
+    const size_t length = std::strlen(class_name);
+    if (!is_modified_utf8(class_name, length)
+        || (length >= 2 && class_name[0] == 'L' && class_name[length - 1] == ';'))
+        return nullptr;
+
     // Ordinary names fit the buffer; longer ones are converted on the heap
     // rather than cut short.
     char buffer[128];
-    const size_t length = std::strlen(class_name);
     char* slashed = length < sizeof buffer ? buffer : static_cast<char*>(std::malloc(length + 1));
     if (slashed == nullptr)
         return nullptr;

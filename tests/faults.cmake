@@ -19,3 +19,6 @@ target_link_options(launcher_alloc_tests PRIVATE ${velta_wrap_allocator})
 target_compile_definitions(launcher_alloc_tests PRIVATE VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>")
 add_dependencies(launcher_alloc_tests velta_fake_jvm)
 gtest_discover_tests(launcher_alloc_tests)
+
+# Which main-class names reach the stand-in VM's FindClass.
+target_sources(launcher_tests PRIVATE main_class_name_test.cpp)
