@@ -22,3 +22,22 @@ gtest_discover_tests(launcher_alloc_tests)
 
 # Which main-class names reach the stand-in VM's FindClass.
 target_sources(launcher_tests PRIVATE main_class_name_test.cpp)
+
+# Every read the configuration reader makes is seen by the test.
+add_executable(hostile_input_tests hostile_input_test.cpp)
+target_link_libraries(hostile_input_tests PRIVATE velta_config velta_test_files GTest::gtest_main)
+target_link_options(hostile_input_tests PRIVATE -Wl,--wrap=read)
+gtest_discover_tests(hostile_input_tests)
+
+# End to end, in the everyday build only (see launcher.cmake); a hang fails
+# the test at its timeout.
+add_executable(hostile_input_e2e_tests hostile_input_e2e_test.cpp)
+target_link_libraries(hostile_input_e2e_tests PRIVATE velta_e2e_support GTest::gtest_main)
+target_compile_definitions(hostile_input_e2e_tests PRIVATE
+  VELTA_JAVA="$<TARGET_FILE:velta-java>"
+  VELTA_TEST_JAR="${velta_test_jar}"
+  VELTA_SYSLOG_CAPTURE="$<TARGET_FILE:velta_syslog_capture>")
+add_dependencies(hostile_input_e2e_tests velta-java velta_test_programs velta_syslog_capture)
+if(NOT VELTA_SANITIZE)
+  gtest_discover_tests(hostile_input_e2e_tests PROPERTIES RUN_SERIAL TRUE TIMEOUT 120)
+endif()
