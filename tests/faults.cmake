@@ -41,3 +41,7 @@ add_dependencies(hostile_input_e2e_tests velta-java velta_test_programs velta_sy
 if(NOT VELTA_SANITIZE)
   gtest_discover_tests(hostile_input_e2e_tests PROPERTIES RUN_SERIAL TRUE TIMEOUT 120)
 endif()
+
+add_executable(config_random_tests config_random_test.cpp)
+target_link_libraries(config_random_tests PRIVATE velta_config GTest::gtest_main)
+gtest_discover_tests(config_random_tests)
