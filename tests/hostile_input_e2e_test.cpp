@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -50,14 +51,17 @@ TEST(HostileConfigurationPaths, EachIsRefusedWithStatusOneAndOneMessage)
     scratch_folder scratch;
     const std::string fifo = scratch.file("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    write_file(scratch.file("2GiB.conf"), "");
-    ASSERT_EQ(truncate(scratch.file("2GiB.conf").c_str(), off_t{1} << 31), 0);
+    make_socket_file(scratch.file("socket"));
+    make_sparse_file(scratch.file("2GiB.conf"), 1LL << 31);
+    make_sparse_file(scratch.file("int32max.conf"), INT32_MAX);
     std::filesystem::create_symlink(scratch.file("missing.conf"), scratch.file("dangling.conf"));
+    std::filesystem::create_symlink(scratch.file("loop.conf"), scratch.file("loop.conf"));
 
     const std::string cases[] = {
-        scratch.path, fifo, "/dev/zero", "/dev/null", "/proc/self/status", "/sys/devices/system/cpu/online",
-        scratch.file("2GiB.conf"), scratch.file("dangling.conf"), "/" + std::string(PATH_MAX + 10, 'x'), "",
-        scratch.file("%s%n%p.conf"),
+        scratch.path, fifo, scratch.file("socket"), "/dev/zero", "/dev/null", "/proc/self/status",
+        "/proc/self/environ", "/sys/devices/system/cpu/online", scratch.file("2GiB.conf"),
+        scratch.file("int32max.conf"), scratch.file("dangling.conf"), scratch.file("loop.conf"),
+        "/" + std::string(PATH_MAX + 10, 'x'), "", scratch.file("%s%n%p.conf"),
     };
     for (const std::string& path : cases) {
         SCOPED_TRACE(path.substr(0, 80));

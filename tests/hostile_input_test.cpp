@@ -11,9 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,24 +59,6 @@ namespace {
 
 const char small_config[] = "[java]\nmainclass=a.B\n";
 
-void make_sparse_file(const std::string& path, off_t size)
-{
-    write_file(path, "");
-    ASSERT_EQ(truncate(path.c_str(), size), 0) << std::strerror(errno);
-}
-
-void make_socket(const std::string& path)
-{
-    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(path.size(), sizeof address.sun_path);
-    std::memcpy(address.sun_path, path.c_str(), path.size());
-    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    close(listener); // the socket file stays, with no one listening
-}
-
 struct hostile_case {
     const char* name;
     std::string path;
@@ -104,8 +84,8 @@ TEST(HostileFiles, AreRefusedWithoutReadingMoreThanTheirMeasuredSize)
     scratch_folder scratch;
     const std::string fifo = scratch.file("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    make_socket(scratch.file("socket"));
-    make_sparse_file(scratch.file("2GiB.conf"), off_t{1} << 31);
+    make_socket_file(scratch.file("socket"));
+    make_sparse_file(scratch.file("2GiB.conf"), 1LL << 31);
     // The largest size taken is INT32_MAX - 1, which leaves room for the NUL.
     make_sparse_file(scratch.file("int32max.conf"), INT32_MAX);
     std::filesystem::create_symlink(scratch.file("missing.conf"), scratch.file("dangling.conf"));

@@ -1,5 +1,11 @@
 #include "tests/support/test_files.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -32,4 +38,26 @@ std::string read_file(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void make_socket_file(const std::string& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        throw std::runtime_error("socket path too long: " + path);
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = listener >= 0 && bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (listener >= 0)
+        close(listener);
+    if (!bound)
+        throw std::runtime_error("cannot make the socket " + path);
+}
+
+void make_sparse_file(const std::string& path, long long size)
+{
+    write_file(path, "");
+    if (truncate(path.c_str(), static_cast<off_t>(size)) != 0)
+        throw std::runtime_error("cannot size " + path);
 }

@@ -18,3 +18,9 @@ void write_file(const std::string& path, const std::string& bytes);
 
 // The whole file, or "" when it does not exist.
 std::string read_file(const std::string& path);
+
+// Leaves a Unix socket file at `path` that no one listens on.
+void make_socket_file(const std::string& path);
+
+// Makes `path` a file of `size` bytes that takes no room on disk.
+void make_sparse_file(const std::string& path, long long size);
