@@ -75,3 +75,17 @@ add_dependencies(check_e2e_tests velta-java velta-java-check velta-java-check-te
 if(NOT VELTA_SANITIZE)
   gtest_discover_tests(check_e2e_tests)
 endif()
+
+# The examples on the JDK the build found.
+get_target_property(velta_heartbeat_jar velta_heartbeat JAR_FILE)
+add_executable(examples_e2e_tests examples_e2e_test.cpp support/run_process.cpp)
+target_link_libraries(examples_e2e_tests PRIVATE velta_test_files GTest::gtest_main)
+target_compile_definitions(examples_e2e_tests PRIVATE
+  VELTA_JAVA="$<TARGET_FILE:velta-java>"
+  VELTA_BUILD_JVM="${JAVA_JVM_LIBRARY}"
+  VELTA_SAMPLE_CONF="${PROJECT_BINARY_DIR}/examples/sample.conf"
+  VELTA_HEARTBEAT_JAR="${velta_heartbeat_jar}")
+add_dependencies(examples_e2e_tests velta-java velta_sample velta_heartbeat)
+if(NOT VELTA_SANITIZE)
+  gtest_discover_tests(examples_e2e_tests)
+endif()
