@@ -11,7 +11,7 @@
 
 namespace {
 
-void print_message(const char* format, va_list arguments)
+__attribute__((format(printf, 1, 0))) void print_message(const char* format, va_list arguments)
 {
     // What was printed on standard output so far comes first.
     std::fflush(stdout);
@@ -25,8 +25,9 @@ extern "C" {
 
 // glibc's fortified entry points, which <syslog.h> declares only under
 // _FORTIFY_SOURCE.
-void __syslog_chk(int priority, int flag, const char* format, ...);
-void __vsyslog_chk(int priority, int flag, const char* format, va_list arguments);
+__attribute__((format(printf, 3, 4))) void __syslog_chk(int priority, int flag, const char* format, ...);
+__attribute__((format(printf, 3, 0))) void __vsyslog_chk(int priority, int flag, const char* format,
+                                                         va_list arguments);
 
 void vsyslog(int, const char* format, va_list arguments)
 {

@@ -179,9 +179,11 @@ TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
     EXPECT_EQ(started.process.status, 0);
     EXPECT_EQ(started.process.errors, "");
     const std::string output = started.process.output;
+    ASSERT_NE(output.find("Start:"), std::string::npos) << output;
     EXPECT_EQ(output.substr(output.find("Start:")),
               "Start:\n  VM created\n  main class loaded, main(String[]) found\n"
               "  String[2] of main arguments made; main not called\n  VM destroyed\n");
+    EXPECT_EQ(output.find("WARNING"), std::string::npos) << "-Xcheck:jni: " << output;
     EXPECT_FALSE(std::filesystem::exists(scratch.file("out"))) << "main ran";
 }
 
