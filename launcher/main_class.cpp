@@ -6,14 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-void convert_dots_to_slashes(const char* dotted, char* slashed, size_t length)
+void convert_dots_to_slashes(const char* dotted, char* slashed)
 {
-    for (size_t i = 0; i < length; ++i)
-        slashed[i] = dotted[i] == '.' ? '/' : dotted[i];
-    slashed[length] = '\0';
+    for (; *dotted != '\0'; ++dotted, ++slashed)
+        *slashed = *dotted == '.' ? '/' : *dotted;
+    *slashed = '\0';
 }
+
+namespace {
 
 // True when `name`, of `length` bytes, is modified UTF-8 in its shortest
 // form (NUL written as C0 80 is the one longer form allowed), as the VM
@@ -61,7 +61,7 @@ jclass find_class_dotted(JNIEnv* env, const char* class_name)
     char* slashed = length < sizeof buffer ? buffer : static_cast<char*>(std::malloc(length + 1));
     if (slashed == nullptr)
         return nullptr;
-    convert_dots_to_slashes(class_name, slashed, length);
+    convert_dots_to_slashes(class_name, slashed);
     jclass found = env->FindClass(slashed);
     if (slashed != buffer)
         std::free(slashed);
@@ -115,35 +115,61 @@ jobjectArray new_string_array(JNIEnv* env, int32_t count, char** vector)
     return array;
 }
 
+jmethodID find_main_method(JNIEnv* env, const char* class_name, jclass* main_class)
+{
+    *main_class = find_class_dotted(env, class_name);
+    if (*main_class == nullptr) {
+        syslog(log_priority_error, "Unable to find main class %s", class_name);
+        return nullptr;
+    }
+    jmethodID main_method = env->GetStaticMethodID(*main_class, "main", "([Ljava/lang/String;)V");
+    if (main_method == nullptr)
+        syslog(log_priority_error, "Class %s does not have a main method", class_name);
+    return main_method;
+}
+
+int split_main_arguments(const char* argument_string, int32_t* count, char*** vector)
+{
+    *count = 0;
+    *vector = nullptr;
+    const int32_t counted = split_arguments(argument_string, nullptr);
+    if (counted == 0)
+        return 0;
+    char** made = static_cast<char**>(std::malloc(static_cast<size_t>(counted) * sizeof(char*)));
+    const int32_t filled = made != nullptr ? split_arguments(argument_string, made) : 0;
+    if (filled != counted) {
+        free_arguments(filled, made);
+        return -1;
+    }
+    *count = counted;
+    *vector = made;
+    return 0;
+}
+
+jobjectArray make_main_arguments(JNIEnv* env, const char* argument_string)
+{
+    // The split arguments are only needed until the String[] holds them.
+    int32_t count = 0;
+    char** vector = nullptr;
+    jobjectArray arguments = split_main_arguments(argument_string, &count, &vector) == 0
+        ? new_string_array(env, count, vector)
+        : nullptr;
+    free_arguments(count, vector);
+    if (arguments == nullptr)
+        syslog(log_priority_error, "Error creating command arguments");
+    return arguments;
+}
+
 int run_main_class(const char* class_name, const char* argument_string)
 {
     JNIEnv* env = launcher.env;
-    jclass main_class = find_class_dotted(env, class_name);
-    if (main_class == nullptr) {
-        syslog(log_priority_error, "Unable to find main class %s", class_name);
+    jclass main_class = nullptr;
+    jmethodID main_method = find_main_method(env, class_name, &main_class);
+    if (main_method == nullptr)
         return -1;
-    }
-    jmethodID main_method = env->GetStaticMethodID(main_class, "main", "([Ljava/lang/String;)V");
-    if (main_method == nullptr) {
-        syslog(log_priority_error, "Class %s does not have a main method", class_name);
+    jobjectArray arguments = make_main_arguments(env, argument_string);
+    if (arguments == nullptr)
         return -1;
-    }
-
-    // The split arguments are only needed until the String[] holds them.
-    const int32_t count = split_arguments(argument_string, nullptr);
-    char** vector = nullptr;
-    int32_t filled = 0;
-    if (count > 0) {
-        vector = static_cast<char**>(std::malloc(static_cast<size_t>(count) * sizeof(char*)));
-        if (vector != nullptr)
-            filled = split_arguments(argument_string, vector);
-    }
-    jobjectArray arguments = filled == count ? new_string_array(env, count, vector) : nullptr;
-    free_arguments(filled, vector);
-    if (arguments == nullptr) {
-        syslog(log_priority_error, "Error creating command arguments");
-        return -1;
-    }
 
     env->CallStaticVoidMethod(main_class, main_method, arguments);
     if (env->ExceptionCheck()) {

@@ -82,17 +82,16 @@ int32_t count_named_properties(const config_section* section)
 
 const config_section* find_named_section(const char* key, const char* default_name)
 {
-    return find_config_section(launcher.config_root,
-                               get_config_value(launcher.config_root, launcher.section_name, key, default_name));
+    return find_config_section(launcher.config_root, launcher_setting(key, default_name));
 }
 
 } // namespace
 
 int build_vm_init_args()
 {
-    const config_section* class_path = find_named_section("classpaths", "java.classpaths");
-    const config_section* vm_options = find_named_section("options", "java.options");
-    const config_section* properties = find_named_section("properties", "java.properties");
+    const config_section* class_path = find_named_section("classpaths", default_class_path_section);
+    const config_section* vm_options = find_named_section("options", default_options_section);
+    const config_section* properties = find_named_section("properties", default_properties_section);
 
     const int32_t count = (class_path != nullptr ? 1 : 0) + count_named_properties(vm_options)
         + count_named_properties(properties);

@@ -19,7 +19,11 @@ inline constexpr int vm_library_load_mode = RTLD_NOW | RTLD_GLOBAL;
 // The VM on Linux separates the entries of java.class.path with ":".
 inline constexpr char class_path_separator = ':';
 
-// Returns the root of the system's own configuration, read from the system
-// configuration file fixed when the launcher was built; null when that file
-// is missing, unreadable or holds no section.
+// Returns the path of the system configuration file, fixed when the
+// launcher was built (the CMake cache variable VELTA_SYSTEM_CONFIG).
+const char* system_config_path();
+
+// Returns the root of the system's own configuration, read from
+// system_config_path(); null when that file is missing, unreadable or holds
+// no section.
 config_section* read_system_config();

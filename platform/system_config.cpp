@@ -1,6 +1,11 @@
 #include "platform/platform.h"
 
+const char* system_config_path()
+{
+    return VELTA_SYSTEM_CONFIG;
+}
+
 config_section* read_system_config()
 {
-    return read_config_file(VELTA_SYSTEM_CONFIG);
+    return read_config_file(system_config_path());
 }

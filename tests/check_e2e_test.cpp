@@ -1,0 +1,228 @@
+// velta-java-check against velta-java: the same configurations through both
+// real binaries, with stand-in VM libraries and the JDK the build found.
+// The launcher's messages are captured by the syslog stand-in preloaded into
+// both; the checker must print them on standard error instead.
+#include "tests/support/run_process.h"
+#include "tests/support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct launch_result {
+    process_result process;
+    std::string logged;
+};
+
+launch_result launch(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment = {})
+{
+    scratch_folder scratch;
+    std::map<std::string, std::string> variables = environment;
+    variables["LD_PRELOAD"] = VELTA_SYSLOG_CAPTURE;
+    variables["VELTA_SYSLOG_CAPTURE"] = scratch.file("syslog");
+    process_result process = run_process(arguments, variables);
+    return {process, read_file(scratch.file("syslog"))};
+}
+
+std::string first_line(const std::string& text)
+{
+    return text.substr(0, text.find('\n') + 1);
+}
+
+std::vector<std::string> lines_after(const std::string& text, const std::string& prefix)
+{
+    std::vector<std::string> found;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(prefix, 0) == 0)
+            found.push_back(line.substr(prefix.size()));
+    }
+    return found;
+}
+
+// The numbered lines of the "VM options: N" block, without their numbers.
+std::vector<std::string> printed_options(const std::string& output)
+{
+    std::vector<std::string> found;
+    std::istringstream in(output.substr(output.find("VM options: ")));
+    std::string line;
+    std::getline(in, line);
+    const int count = std::stoi(line.substr(12));
+    for (int i = 1; i <= count && std::getline(in, line); ++i) {
+        const std::string number = "  " + std::to_string(i) + ": ";
+        EXPECT_EQ(line.rfind(number, 0), 0u) << line;
+        found.push_back(line.substr(number.size()));
+    }
+    return found;
+}
+
+TEST(Checker, ReportsEachLaunchFailureWithTheLaunchersOwnMessage)
+{
+    scratch_folder scratch;
+    const std::string jar_section = "[java.classpaths]\n" VELTA_TEST_JAR "\n";
+    const struct {
+        const char* name;
+        std::string config; // "" for no file at all
+        bool start;
+        std::map<std::string, std::string> environment;
+    } cases[] = {
+        {"configuration unreadable", "", false, {}},
+        {"configuration without a section", "# nothing\n", false, {}},
+        {"VM library missing", "[java]\njvm=/nonexistent/libjvm.so\n", false, {}},
+        {"library without JNI_CreateJavaVM", "[java]\njvm=" VELTA_NO_CREATE_VM "\n", false, {}},
+        {"VM creation refused", "[java]\njvm=" VELTA_FAKE_JVM "\n", true, {{"VELTA_FAKE_JVM_RESULT", "-3"}}},
+        {"main class missing", "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.Missing\n" + jar_section, true, {}},
+        {"no main method", "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.NoMain\n" + jar_section, true, {}},
+        {"argument array too large for the heap",
+         "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.Echo\nmainargs=" + std::string(32 << 20, 'x')
+             + "\n[java.options]\n-Xmx16m\n-XX:+UseSerialGC\n" + jar_section,
+         true, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string config = c.config.empty() ? scratch.file("missing.conf") : scratch.file("launcher.conf");
+        std::filesystem::remove(config);
+        if (!c.config.empty())
+            write_file(config, c.config);
+
+        const launch_result launched = launch({VELTA_JAVA, "java", config}, c.environment);
+        ASSERT_EQ(launched.logged.substr(0, 2), "3 ");
+        const std::string message = launched.logged.substr(2);
+        EXPECT_EQ(first_line(message), message) << "the launcher logged more than one message";
+
+        std::vector<std::string> arguments = {VELTA_JAVA_CHECK, "java", config};
+        if (c.start)
+            arguments.insert(arguments.begin() + 1, "--start");
+        const launch_result checked = launch(arguments, c.environment);
+        EXPECT_EQ(checked.process.status, 1);
+        EXPECT_EQ(first_line(checked.process.errors), message);
+        EXPECT_EQ(checked.logged, "") << "the checker wrote to the system log";
+    }
+}
+
+TEST(Checker, ListsExactlyTheOptionsTheStandInVmReceives)
+{
+    scratch_folder scratch;
+    write_file(scratch.file("c.conf"), "[app]\njvm=" VELTA_FAKE_JVM "\nclasspaths=cp\nproperties=props\n"
+                                       "[cp]\n/a.jar\nC:/b\n[java.options]\n-Xmx64m\n-Xbootclasspath/a=/x.jar\n"
+                                       "=nameless\n-Xss1m^20\n[props]\nk = v = w\nflag\nspaced: ^20a b^20\n");
+    const std::vector<std::string> expected = {"-Djava.class.path=/a.jar:C:/b", "-Xmx64m", "-Xbootclasspath/a:/x.jar",
+                                               "-Xss1m ", "-Dk=v = w", "-Dflag", "-Dspaced= a b "};
+
+    const launch_result launched = launch({VELTA_JAVA, "app", scratch.file("c.conf")},
+                                          {{"VELTA_FAKE_JVM_RECORD", scratch.file("launcher-vm")}});
+    EXPECT_EQ(lines_after(read_file(scratch.file("launcher-vm")), "option "), expected);
+
+    const launch_result checked = launch({VELTA_JAVA_CHECK, "app", scratch.file("c.conf")},
+                                         {{"VELTA_FAKE_JVM_RECORD", scratch.file("checker-vm")}});
+    EXPECT_EQ(checked.process.status, 0) << checked.process.errors;
+    EXPECT_EQ(printed_options(checked.process.output), expected);
+    EXPECT_EQ(read_file(scratch.file("checker-vm")), "") << "the VM was created without --start";
+
+    // With --start the checker hands the VM the same record the launcher does.
+    const launch_result started = launch({VELTA_JAVA_CHECK, "--start", "app", scratch.file("c.conf")},
+                                         {{"VELTA_FAKE_JVM_RECORD", scratch.file("checker-vm")},
+                                          {"VELTA_FAKE_JVM_RESULT", "0"}});
+    EXPECT_EQ(started.process.status, 1);
+    EXPECT_EQ(started.process.errors, "Unable to find main class velta.os.Shell\n");
+    const std::string launcher_record = read_file(scratch.file("launcher-vm"));
+    const std::string checker_record = read_file(scratch.file("checker-vm"));
+    EXPECT_EQ(checker_record.substr(0, launcher_record.size()), launcher_record);
+    EXPECT_EQ(checker_record.substr(launcher_record.size()), "FindClass velta/os/Shell\nDetachCurrentThread\nDestroyJavaVM\n");
+}
+
+TEST(Checker, PrintsEveryStepInOrder)
+{
+    scratch_folder scratch;
+    const std::string config = scratch.file("c.conf");
+    write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\nmainclass=com.example.App\nmainargs= one \"two  three\" '' 'it\"s'\n"
+                       "options=opts\n[opts]\n-Xmx64m\n");
+    const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config});
+    EXPECT_EQ(checked.process.status, 0);
+    EXPECT_EQ(checked.process.errors, "");
+    EXPECT_EQ(checked.process.output,
+              "Configuration: " + config + "\n"
+              "Launcher section: [java]\n"
+              "  jvm = " VELTA_FAKE_JVM "\n"
+              "  mainclass = com.example.App\n"
+              "  mainargs = one \"two  three\" '' 'it\"s'\n"
+              "  classpaths = java.classpaths (default; no such section)\n"
+              "  options = opts\n"
+              "  properties = java.properties (default; no such section)\n"
+              "VM library: " VELTA_FAKE_JVM "\n"
+              "  loads: yes\n"
+              "  exports JNI_CreateJavaVM: yes\n"
+              "VM options: 1\n"
+              "  1: -Xmx64m\n"
+              "Main class: com.example.App\n"
+              "  as FindClass takes it: com/example/App\n"
+              "Main arguments: 4\n"
+              "  1: [one]\n"
+              "  2: [two  three]\n"
+              "  3: []\n"
+              "  4: [it\"s]\n");
+}
+
+TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
+{
+    scratch_folder scratch;
+    write_file(scratch.file("c.conf"), "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.Echo\nmainargs=a b\n"
+                                       "[java.classpaths]\n" VELTA_TEST_JAR "\n[java.options]\n-Xcheck:jni\n"
+                                       "[java.properties]\nvelta.out=" + scratch.file("out") + "\n");
+    const launch_result started = launch({VELTA_JAVA_CHECK, "--start", "java", scratch.file("c.conf")});
+    EXPECT_EQ(started.process.status, 0);
+    EXPECT_EQ(started.process.errors, "");
+    const std::string output = started.process.output;
+    ASSERT_NE(output.find("Start:"), std::string::npos) << output;
+    EXPECT_EQ(output.substr(output.find("Start:")),
+              "Start:\n  VM created\n  main class loaded, main(String[]) found\n"
+              "  String[2] of main arguments made; main not called\n  VM destroyed\n");
+    EXPECT_EQ(output.find("WARNING"), std::string::npos) << "-Xcheck:jni: " << output;
+    EXPECT_FALSE(std::filesystem::exists(scratch.file("out"))) << "main ran";
+}
+
+TEST(Checker, ReadsTheSystemConfigurationWhenNoFileIsNamed)
+{
+    write_file(VELTA_CHECK_SYSTEM_CONFIG, "[app]\njvm=" VELTA_FAKE_JVM "\n");
+    const launch_result present = launch({VELTA_JAVA_CHECK_SYSCONFIG, "app"});
+    std::filesystem::remove(VELTA_CHECK_SYSTEM_CONFIG);
+    EXPECT_EQ(present.process.status, 0);
+    EXPECT_EQ(first_line(present.process.output), "Configuration: " VELTA_CHECK_SYSTEM_CONFIG " (the system configuration)\n");
+
+    const launch_result missing = launch({VELTA_JAVA_CHECK_SYSCONFIG});
+    EXPECT_EQ(missing.process.status, 1);
+    EXPECT_EQ(first_line(missing.process.output), "Configuration: " VELTA_CHECK_SYSTEM_CONFIG
+                                                  " (the system configuration; not read: missing, unreadable or "
+                                                  "without a section, so every key takes its default)\n");
+    EXPECT_EQ(missing.process.errors, "Error loading JVM jvm.dll\n");
+}
+
+TEST(Checker, TakesOptionsBeforeTheSectionAndRefusesUnknownOnes)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        const char* output_start;
+        const char* errors_start;
+    } cases[] = {
+        {{VELTA_JAVA_CHECK, "--help"}, 0, "Usage: velta-java-check [--start]", ""},
+        {{VELTA_JAVA_CHECK, "--start", "--help"}, 0, "Usage: velta-java-check [--start]", ""},
+        {{VELTA_JAVA_CHECK, "--bogus"}, 2, "", "velta-java-check: unknown option --bogus\nUsage:"},
+        {{VELTA_JAVA_CHECK, "--", "--start", "/nonexistent.conf"}, 1, "", "Unable to read JVM configuration from /nonexistent.conf\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        const launch_result result = launch(c.arguments);
+        EXPECT_EQ(result.process.status, c.status);
+        EXPECT_EQ(result.process.output.rfind(c.output_start, 0), 0u) << result.process.output;
+        EXPECT_EQ(result.process.errors.rfind(c.errors_start, 0), 0u) << result.process.errors;
+    }
+}
+
+} // namespace
