@@ -15,21 +15,6 @@
 
 namespace {
 
-struct launch_result {
-    process_result process;
-    std::string logged;
-};
-
-launch_result launch(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment = {})
-{
-    scratch_folder scratch;
-    std::map<std::string, std::string> variables = environment;
-    variables["LD_PRELOAD"] = VELTA_SYSLOG_CAPTURE;
-    variables["VELTA_SYSLOG_CAPTURE"] = scratch.file("syslog");
-    process_result process = run_process(arguments, variables);
-    return {process, read_file(scratch.file("syslog"))};
-}
-
 std::string first_line(const std::string& text)
 {
     return text.substr(0, text.find('\n') + 1);

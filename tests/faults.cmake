@@ -35,8 +35,7 @@ add_executable(hostile_input_e2e_tests hostile_input_e2e_test.cpp)
 target_link_libraries(hostile_input_e2e_tests PRIVATE velta_e2e_support GTest::gtest_main)
 target_compile_definitions(hostile_input_e2e_tests PRIVATE
   VELTA_JAVA="$<TARGET_FILE:velta-java>"
-  VELTA_TEST_JAR="${velta_test_jar}"
-  VELTA_SYSLOG_CAPTURE="$<TARGET_FILE:velta_syslog_capture>")
+  VELTA_TEST_JAR="${velta_test_jar}")
 add_dependencies(hostile_input_e2e_tests velta-java velta_test_programs velta_syslog_capture)
 if(NOT VELTA_SANITIZE)
   gtest_discover_tests(hostile_input_e2e_tests PROPERTIES RUN_SERIAL TRUE TIMEOUT 120)
@@ -51,8 +50,7 @@ add_executable(launcher_soak_tests launcher_soak_test.cpp)
 target_link_libraries(launcher_soak_tests PRIVATE velta_e2e_support GTest::gtest_main)
 target_compile_definitions(launcher_soak_tests PRIVATE
   VELTA_JAVA="$<TARGET_FILE:velta-java>"
-  VELTA_TEST_JAR="${velta_test_jar}"
-  VELTA_SYSLOG_CAPTURE="$<TARGET_FILE:velta_syslog_capture>")
+  VELTA_TEST_JAR="${velta_test_jar}")
 add_dependencies(launcher_soak_tests velta-java velta_test_programs velta_syslog_capture)
 if(NOT VELTA_SANITIZE)
   gtest_discover_tests(launcher_soak_tests PROPERTIES RUN_SERIAL TRUE TIMEOUT 1800)

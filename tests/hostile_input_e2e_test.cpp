@@ -22,23 +22,14 @@
 
 namespace {
 
-struct launch_result {
-    process_result process;
-    std::string logged;
-};
-
 // Runs velta-java with `arguments` (its own path left out), prefixed by
-// `runner` when given, with the log captured in a folder anyone may write.
-launch_result launch(const std::vector<std::string>& arguments, const std::vector<std::string>& runner = {})
+// `runner` when given.
+launch_result launch_java(const std::vector<std::string>& arguments, const std::vector<std::string>& runner = {})
 {
-    scratch_folder capture;
-    chmod(capture.path.c_str(), 0777);
     std::vector<std::string> command = runner;
     command.push_back(VELTA_JAVA);
     command.insert(command.end(), arguments.begin(), arguments.end());
-    process_result process = run_process(command, {{"LD_PRELOAD", VELTA_SYSLOG_CAPTURE},
-                                                   {"VELTA_SYSLOG_CAPTURE", capture.file("syslog")}});
-    return {process, read_file(capture.file("syslog"))};
+    return launch(command);
 }
 
 std::string unable_to_read(const std::string& path)
@@ -49,13 +40,8 @@ std::string unable_to_read(const std::string& path)
 TEST(HostileConfigurationPaths, EachIsRefusedWithStatusOneAndOneMessage)
 {
     scratch_folder scratch;
+    make_strange_files(scratch);
     const std::string fifo = scratch.file("fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    make_socket_file(scratch.file("socket"));
-    make_sparse_file(scratch.file("2GiB.conf"), 1LL << 31);
-    make_sparse_file(scratch.file("int32max.conf"), INT32_MAX);
-    std::filesystem::create_symlink(scratch.file("missing.conf"), scratch.file("dangling.conf"));
-    std::filesystem::create_symlink(scratch.file("loop.conf"), scratch.file("loop.conf"));
 
     const std::string cases[] = {
         scratch.path, fifo, scratch.file("socket"), "/dev/zero", "/dev/null", "/proc/self/status",
@@ -65,7 +51,7 @@ TEST(HostileConfigurationPaths, EachIsRefusedWithStatusOneAndOneMessage)
     };
     for (const std::string& path : cases) {
         SCOPED_TRACE(path.substr(0, 80));
-        const launch_result result = launch({"java", path});
+        const launch_result result = launch_java({"java", path});
         EXPECT_EQ(result.process.status, 1);
         EXPECT_EQ(result.logged, unable_to_read(path));
         EXPECT_EQ(result.process.output + result.process.errors, "");
@@ -89,11 +75,11 @@ TEST(HostileConfigurationPaths, AFileWithoutReadPermissionIsRefused)
 
     // The same run on a readable file shows that the launcher, its log
     // capture and the folder are all within that user's reach here.
-    const launch_result control = launch({"java", readable}, runner);
+    const launch_result control = launch_java({"java", readable}, runner);
     if (control.logged != "3 Error loading JVM /nonexistent/libjvm.so\n")
         GTEST_SKIP() << "the user nobody cannot run " VELTA_JAVA " with its log captured here: status "
                      << control.process.status << ", " << control.process.errors;
-    const launch_result result = launch({"java", locked}, runner);
+    const launch_result result = launch_java({"java", locked}, runner);
     EXPECT_EQ(result.process.status, 1);
     EXPECT_EQ(result.logged, unable_to_read(locked));
     EXPECT_EQ(result.process.output + result.process.errors, "");
@@ -113,7 +99,7 @@ struct java_launch {
         write_file(config, "[java]\njvm=" + vm.libjvm + "\nmainclass=" + main_class + "\nmainargs=" + main_arguments
                                + "\n[java.classpaths]\n" VELTA_TEST_JAR "\n[java.options]\n-Xcheck:jni\n-Xshare:auto\n"
                                + "[java.properties]\nvelta.out=" + out_path + "\nfile.encoding=UTF-8\n");
-        result = launch({"java", config});
+        result = launch_java({"java", config});
         out = read_file(out_path);
     }
 };

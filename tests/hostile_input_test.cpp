@@ -82,14 +82,8 @@ size_t read_refused(const std::string& path)
 TEST(HostileFiles, AreRefusedWithoutReadingMoreThanTheirMeasuredSize)
 {
     scratch_folder scratch;
+    make_strange_files(scratch);
     const std::string fifo = scratch.file("fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    make_socket_file(scratch.file("socket"));
-    make_sparse_file(scratch.file("2GiB.conf"), 1LL << 31);
-    // The largest size taken is INT32_MAX - 1, which leaves room for the NUL.
-    make_sparse_file(scratch.file("int32max.conf"), INT32_MAX);
-    std::filesystem::create_symlink(scratch.file("missing.conf"), scratch.file("dangling.conf"));
-    std::filesystem::create_symlink(scratch.file("loop.conf"), scratch.file("loop.conf"));
 
     std::vector<hostile_case> cases = {
         {"a directory", scratch.path, 0},

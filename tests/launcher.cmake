@@ -40,6 +40,8 @@ target_link_libraries(velta-java-test-sysconfig PRIVATE velta_launcher velta_pla
 
 add_library(velta_e2e_support STATIC support/run_process.cpp support/jdks.cpp)
 target_link_libraries(velta_e2e_support PUBLIC velta_test_files)
+target_compile_definitions(velta_e2e_support PRIVATE VELTA_SYSLOG_CAPTURE="$<TARGET_FILE:velta_syslog_capture>")
+add_dependencies(velta_e2e_support velta_syslog_capture)
 
 add_executable(launcher_e2e_tests launcher_e2e_test.cpp)
 target_link_libraries(launcher_e2e_tests PRIVATE velta_e2e_support GTest::gtest_main)
@@ -48,7 +50,6 @@ target_compile_definitions(launcher_e2e_tests PRIVATE
   VELTA_JAVA_SYSCONFIG="$<TARGET_FILE:velta-java-test-sysconfig>"
   VELTA_TEST_SYSTEM_CONFIG="${CMAKE_CURRENT_BINARY_DIR}/system.conf"
   VELTA_TEST_JAR="${velta_test_jar}"
-  VELTA_SYSLOG_CAPTURE="$<TARGET_FILE:velta_syslog_capture>"
   VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>"
   VELTA_NO_CREATE_VM="$<TARGET_FILE:velta_no_create_vm>")
 add_dependencies(launcher_e2e_tests velta-java velta-java-test-sysconfig velta_test_programs
@@ -61,8 +62,8 @@ endif()
 # configuration from a file of its own in the build tree.
 velta_add_platform(velta_platform_check_config "${CMAKE_CURRENT_BINARY_DIR}/check-system.conf")
 velta_add_checker(velta-java-check-test-sysconfig velta_platform_check_config)
-add_executable(check_e2e_tests check_e2e_test.cpp support/run_process.cpp)
-target_link_libraries(check_e2e_tests PRIVATE velta_test_files GTest::gtest_main)
+add_executable(check_e2e_tests check_e2e_test.cpp)
+target_link_libraries(check_e2e_tests PRIVATE velta_e2e_support GTest::gtest_main)
 target_compile_definitions(check_e2e_tests PRIVATE
   VELTA_JAVA="$<TARGET_FILE:velta-java>"
   VELTA_JAVA_CHECK="$<TARGET_FILE:velta-java-check>"
@@ -70,7 +71,6 @@ target_compile_definitions(check_e2e_tests PRIVATE
   VELTA_CHECK_SYSTEM_CONFIG="${CMAKE_CURRENT_BINARY_DIR}/check-system.conf"
   VELTA_TEST_JAR="${velta_test_jar}"
   VELTA_BUILD_JVM="${JAVA_JVM_LIBRARY}"
-  VELTA_SYSLOG_CAPTURE="$<TARGET_FILE:velta_syslog_capture>"
   VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>"
   VELTA_NO_CREATE_VM="$<TARGET_FILE:velta_no_create_vm>")
 add_dependencies(check_e2e_tests velta-java velta-java-check velta-java-check-test-sysconfig velta_test_programs
@@ -81,8 +81,8 @@ endif()
 
 # The examples on the JDK the build found.
 get_target_property(velta_heartbeat_jar velta_heartbeat JAR_FILE)
-add_executable(examples_e2e_tests examples_e2e_test.cpp support/run_process.cpp)
-target_link_libraries(examples_e2e_tests PRIVATE velta_test_files GTest::gtest_main)
+add_executable(examples_e2e_tests examples_e2e_test.cpp)
+target_link_libraries(examples_e2e_tests PRIVATE velta_e2e_support GTest::gtest_main)
 target_compile_definitions(examples_e2e_tests PRIVATE
   VELTA_JAVA="$<TARGET_FILE:velta-java>"
   VELTA_BUILD_JVM="${JAVA_JVM_LIBRARY}"

@@ -97,14 +97,13 @@ std::string check_run(const soak_run& run)
     std::string config = run.config;
     config.replace(config.find("{out}"), 5, scratch.file("out"));
     write_file(scratch.file("run.conf"), config);
-    const process_result process = run_process({VELTA_JAVA, run.section, scratch.file("run.conf")},
-                                               {{"LD_PRELOAD", VELTA_SYSLOG_CAPTURE},
-                                                {"VELTA_SYSLOG_CAPTURE", scratch.file("syslog")}});
+    const launch_result result = launch({VELTA_JAVA, run.section, scratch.file("run.conf")});
+    const process_result& process = result.process;
     std::string wrong;
     if (process.status != run.status)
         wrong += " status " + std::to_string(process.status);
-    if (const std::string logged = read_file(scratch.file("syslog")); !logged.empty())
-        wrong += " logged: " + logged;
+    if (!result.logged.empty())
+        wrong += " logged: " + result.logged;
     if (const std::string out = read_file(scratch.file("out")); out != run.out)
         wrong += " wrote: " + out.substr(0, 200);
     if (!process.output.empty())

@@ -2,6 +2,7 @@
 #include "tests/support/test_files.h"
 
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 
@@ -51,4 +52,15 @@ process_result run_process(const std::vector<std::string>& arguments,
     }
     const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     return {status, read_file(scratch.file("out")), read_file(scratch.file("err"))};
+}
+
+launch_result launch(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment)
+{
+    scratch_folder capture;
+    chmod(capture.path.c_str(), 0777);
+    std::map<std::string, std::string> variables = environment;
+    variables["LD_PRELOAD"] = VELTA_SYSLOG_CAPTURE;
+    variables["VELTA_SYSLOG_CAPTURE"] = capture.file("syslog");
+    process_result process = run_process(arguments, variables);
+    return {process, read_file(capture.file("syslog"))};
 }

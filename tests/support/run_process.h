@@ -15,3 +15,14 @@ struct process_result {
 // environment plus `environment`, and waits for it.
 process_result run_process(const std::vector<std::string>& arguments,
                            const std::map<std::string, std::string>& environment);
+
+struct launch_result {
+    process_result process;
+    std::string logged; // what the program logged, "<priority> <message>" lines
+};
+
+// run_process with the syslog stand-in preloaded, so that what the program
+// logs is captured rather than sent to the system log. The capture folder is
+// writable by anyone, for a program run under another user.
+launch_result launch(const std::vector<std::string>& arguments,
+                     const std::map<std::string, std::string>& environment = {});

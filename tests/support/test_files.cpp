@@ -1,12 +1,13 @@
 #include "tests/support/test_files.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
-
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -60,4 +61,16 @@ void make_sparse_file(const std::string& path, long long size)
     write_file(path, "");
     if (truncate(path.c_str(), static_cast<off_t>(size)) != 0)
         throw std::runtime_error("cannot size " + path);
+}
+
+void make_strange_files(const scratch_folder& folder)
+{
+    if (mkfifo(folder.file("fifo").c_str(), 0600) != 0)
+        throw std::runtime_error("cannot make a FIFO");
+    make_socket_file(folder.file("socket"));
+    make_sparse_file(folder.file("2GiB.conf"), 1LL << 31);
+    // The largest size taken is INT32_MAX - 1, which leaves room for the NUL.
+    make_sparse_file(folder.file("int32max.conf"), INT32_MAX);
+    std::filesystem::create_symlink(folder.file("missing.conf"), folder.file("dangling.conf"));
+    std::filesystem::create_symlink(folder.file("loop.conf"), folder.file("loop.conf"));
 }

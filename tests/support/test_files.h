@@ -24,3 +24,8 @@ void make_socket_file(const std::string& path);
 
 // Makes `path` a file of `size` bytes that takes no room on disk.
 void make_sparse_file(const std::string& path, long long size);
+
+// Makes in `folder` the files that no configuration can be read from: "fifo"
+// (without a writer), "socket", the sparse "2GiB.conf" and "int32max.conf",
+// "dangling.conf" (a link to nothing) and "loop.conf" (a link to itself).
+void make_strange_files(const scratch_folder& folder);
