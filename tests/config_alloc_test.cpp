@@ -4,10 +4,12 @@
 #include "args/args.h"
 #include "config/config.h"
 #include "tests/config_test_support.h"
+#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
 extern "C" {
 void* __real_malloc(size_t size);
@@ -72,6 +74,29 @@ TEST(ConfigAllocation, EveryFailedAllocationGivesNullAndLeavesNothing)
             EXPECT_EQ(dump_config(root.get()),
                       "[main]\nclass=a.B\nempty=(null)\n(null)=nameless\n[(null)]\n[second]\nk=vA\n");
             EXPECT_GT(n, 10); // else the allocator was not wrapped at all
+            break;
+        }
+        EXPECT_EQ(root, nullptr);
+        EXPECT_EQ(hook.live, 0);
+    }
+}
+
+TEST(ConfigAllocation, EveryFailedAllocationInReadingAFileGivesNullAndLeavesNothing)
+{
+    // The long value makes the reader grow its buffer.
+    const std::string text = "[main]\nclass = a.B\nlong = " + std::string(100000, 'v') + "\n[second]\nk=v^41\n";
+    const scratch_folder scratch;
+    const std::string path = scratch.file("alloc.conf");
+    write_file(path, text);
+    const config_ptr whole(parse_config_text(text.c_str()));
+    for (int n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        hook = {true, 0, n, 0};
+        const config_ptr root(read_config_file(path.c_str()));
+        hook.armed = false;
+        if (hook.calls < n) {
+            EXPECT_EQ(dump_config(root.get()), dump_config(whole.get()));
+            EXPECT_GT(n, 8);
             break;
         }
         EXPECT_EQ(root, nullptr);
