@@ -70,7 +70,8 @@ struct config_parser {
 // the next piece. The caller passes it again, with what follows appended, as
 // the start of the next piece. When the text has ended (`last`, or a NUL
 // before `end`) everything is parsed, parser->ended is set, and the result
-// points at the NUL that ended it; later pieces are not parsed.
+// points at the NUL that ended it; a later call parses nothing and returns
+// `text`.
 //
 // Returns null when memory runs out, after freeing everything `parser` has
 // built and zeroing it.
