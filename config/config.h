@@ -50,6 +50,37 @@ int32_t count_config_properties(const config_section* section);
 // or left allocated. The result shares no memory with `text`.
 config_section* parse_config_text(const char* text);
 
+// Incremental parsing, for a text that arrives in pieces: the file reader
+// parses through a small buffer instead of holding the whole file. Feeding a
+// text piece by piece gives the same configuration as parse_config_text on
+// the whole of it, wherever the pieces are cut.
+struct config_parser {
+    config_section* root;           // the first section, null before any header
+    config_section* section;        // the section that takes the next property
+    config_property* last_property; // the last property of `section`, if any
+    bool ended;                     // the text's terminating NUL has been reached
+};
+
+// Parses the piece [text, end) of a text, where *end is a NUL that only
+// marks the end of this piece unless `last` says that the text ends there. A
+// NUL before `end` ends the text, as in parse_config_text. `parser` starts
+// zero-initialised and carries the state from piece to piece.
+//
+// Returns the first byte not parsed: a line, or a header, that may go on in
+// the next piece. The caller passes it again, with what follows appended, as
+// the start of the next piece. When the text has ended (`last`, or a NUL
+// before `end`) everything is parsed, parser->ended is set, and the result
+// points at the NUL that ended it; a later call parses nothing and returns
+// `text`.
+//
+// Returns null when memory runs out, after freeing everything `parser` has
+// built and zeroing it.
+const char* parse_config_piece(config_parser* parser, const char* text, const char* end, bool last);
+
+// Frees everything `parser` has built and zeroes it, for a caller that gives
+// up on a text half parsed.
+void discard_config_parser(config_parser* parser);
+
 // Returns a new copy of the token [start, end) with trailing blanks removed
 // and "^" escapes decoded, owned by the caller (free). Returns null when
 // nothing remains after trimming, and also when memory runs out.

@@ -60,22 +60,13 @@ bool convert_token(const char* start, const char* end, char** token)
     return *token != nullptr || trim_trailing_blanks(start, end) == start;
 }
 
-void free_configuration(config_section* root)
+// Whether an item that runs to `q` may go on in the next piece: it reached
+// the NUL that ends the piece, and the text goes on after it. (A CR there may
+// be the first half of a CR LF: it needs no waiting, since the LF that
+// follows in the next piece reads as an empty line, which adds nothing.)
+bool runs_past_piece(const char* q, const char* end, bool last)
 {
-    while (root != nullptr) {
-        config_property* property = root->properties;
-        while (property != nullptr) {
-            config_property* next = property->next;
-            std::free(property->name);
-            std::free(property->value);
-            std::free(property);
-            property = next;
-        }
-        config_section* next = root->next;
-        std::free(root->name);
-        std::free(root);
-        root = next;
-    }
+    return q == end && !last;
 }
 
 } // namespace
@@ -112,24 +103,53 @@ char* copy_config_token(const char* start, const char* end)
     return copy;
 }
 
-config_section* parse_config_text(const char* text)
+void discard_config_parser(config_parser* parser)
 {
-    config_section* root = nullptr;
-    config_section* section = nullptr;
-    config_property* last_property = nullptr;
-    const char* p = text;
+    config_section* section = parser->root;
+    while (section != nullptr) {
+        config_property* property = section->properties;
+        while (property != nullptr) {
+            config_property* next = property->next;
+            std::free(property->name);
+            std::free(property->value);
+            std::free(property);
+            property = next;
+        }
+        config_section* next = section->next;
+        std::free(section->name);
+        std::free(section);
+        section = next;
+    }
+    *parser = config_parser{};
+}
 
+const char* parse_config_piece(config_parser* parser, const char* text, const char* end, bool last)
+{
+    if (parser->ended)
+        return text;
+    // Each pass of the loop reads one item: a line, or a header with what
+    // follows it on its line read as the next item. An item that the piece
+    // may not hold whole is left, untouched, for the next piece.
+    const char* p = text;
     for (;;) {
+        const char* item = p;
         p = skip_blanks(p);
         const char c = *p;
-        if (c == '\0')
-            break;
+        if (c == '\0') {
+            if (runs_past_piece(p, end, last))
+                return item;
+            parser->ended = true;
+            return p;
+        }
         if (c == '\r' || c == '\n') {
             p = skip_line_end(p);
             continue;
         }
         if (c == '#' || c == ';') {
-            p = skip_line_end(find_line_end(p));
+            const char* line_end = find_line_end(p);
+            if (runs_past_piece(line_end, end, last))
+                return item;
+            p = skip_line_end(line_end);
             continue;
         }
 
@@ -139,16 +159,18 @@ config_section* parse_config_text(const char* text)
             const char* name_start = p + 1;
             const char* close = std::strchr(name_start, ']');
             const char* name_end = close != nullptr ? close : name_start + std::strlen(name_start);
+            if (close == nullptr && runs_past_piece(name_end, end, last))
+                return item;
 
             auto* added = static_cast<config_section*>(std::calloc(1, sizeof(config_section)));
             if (added == nullptr)
                 goto out_of_memory;
-            if (section != nullptr)
-                section->next = added;
+            if (parser->section != nullptr)
+                parser->section->next = added;
             else
-                root = added;
-            section = added;
-            last_property = nullptr;
+                parser->root = added;
+            parser->section = added;
+            parser->last_property = nullptr;
             if (!convert_token(name_start, name_end, &added->name))
                 goto out_of_memory;
 
@@ -162,16 +184,18 @@ config_section* parse_config_text(const char* text)
         const char* separator = p + std::strcspn(p, "=:\r\n");
         const bool has_separator = *separator == '=' || *separator == ':';
         const char* line_end = has_separator ? find_line_end(separator + 1) : separator;
+        if (runs_past_piece(line_end, end, last))
+            return item;
 
-        if (section != nullptr) {
+        if (parser->section != nullptr) {
             auto* added = static_cast<config_property*>(std::calloc(1, sizeof(config_property)));
             if (added == nullptr)
                 goto out_of_memory;
-            if (last_property != nullptr)
-                last_property->next = added;
+            if (parser->last_property != nullptr)
+                parser->last_property->next = added;
             else
-                section->properties = added;
-            last_property = added;
+                parser->section->properties = added;
+            parser->last_property = added;
 
             if (!has_separator) {
                 if (!convert_token(p, line_end, &added->name))
@@ -183,11 +207,18 @@ config_section* parse_config_text(const char* text)
         }
         p = skip_line_end(line_end);
     }
-    return root;
 
 out_of_memory:
     // Every record made so far is reachable from the root, so one walk frees
     // the half-built configuration; none of it is returned.
-    free_configuration(root);
+    discard_config_parser(parser);
     return nullptr;
+}
+
+config_section* parse_config_text(const char* text)
+{
+    config_parser parser{};
+    if (parse_config_piece(&parser, text, text + std::strlen(text), true) == nullptr)
+        return nullptr;
+    return parser.root;
 }

@@ -6,6 +6,17 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The file is parsed through a buffer of this many bytes, not held whole:
+// the buffer stays in the processor's cache and the configuration is the
+// only memory that grows with the file. It grows only for a line or header
+// that does not fit.
+constexpr size_t piece_capacity = 64 * 1024;
+
+} // namespace
 
 config_section* read_config_file(const char* path)
 {
@@ -15,27 +26,57 @@ config_section* read_config_file(const char* path)
     if (file < 0)
         return nullptr;
 
-    char* text = nullptr;
-    ssize_t size = -1;
-    ssize_t got = -2;
+    config_parser parser{};
+    char* buffer = nullptr;
+    size_t capacity = 0; // bytes the buffer takes before its terminating NUL
+    size_t kept = 0;     // bytes at the start of the buffer not parsed yet
+    int64_t expected = 0;
+    int64_t total = 0;
+    bool complete = false;
     struct stat64 info;
-    // The size is a 32-bit count and the buffer holds one byte more for the
-    // terminating NUL, so the largest file taken is INT32_MAX - 1 bytes.
+    // The size is a 32-bit count, so the largest file taken is INT32_MAX - 1
+    // bytes, as when the file was read whole with a terminating NUL.
     if (fstat64(file, &info) == 0 && S_ISREG(info.st_mode) && info.st_size < INT32_MAX) {
-        size = static_cast<ssize_t>(info.st_size);
-        text = static_cast<char*>(std::malloc(static_cast<size_t>(size) + 1));
-        // Asking for one byte more than measured also refuses a file that
-        // grew after it was measured; one that shrank gives a short count.
-        if (text != nullptr)
-            got = read(file, text, static_cast<size_t>(size) + 1);
+        expected = info.st_size;
+        // Room for one byte more than measured: reading it shows a file that
+        // grew after it was measured.
+        capacity = static_cast<size_t>(expected) + 1 < piece_capacity ? static_cast<size_t>(expected) + 1
+                                                                       : piece_capacity;
+        buffer = static_cast<char*>(std::malloc(capacity + 1));
+    }
+    while (buffer != nullptr && !complete) {
+        if (kept == capacity) {
+            char* grown = static_cast<char*>(std::malloc(2 * capacity + 1));
+            if (grown != nullptr)
+                std::memcpy(grown, buffer, kept);
+            std::free(buffer);
+            buffer = grown;
+            capacity *= 2;
+            if (buffer == nullptr)
+                break;
+        }
+        const ssize_t got = read(file, buffer + kept, capacity - kept);
+        // A read error, or a file longer than measured, ends the reading;
+        // one that shrank shows as a short total below.
+        if (got < 0 || total + got > expected)
+            break;
+        total += got;
+        const bool last = got == 0;
+        char* end = buffer + kept + got;
+        *end = '\0';
+        // After a NUL in the file the rest is read, to check its size, but
+        // not parsed.
+        const char* rest = parser.ended ? end : parse_config_piece(&parser, buffer, end, last);
+        if (rest == nullptr)
+            break;
+        kept = static_cast<size_t>(end - rest);
+        std::memmove(buffer, rest, kept);
+        complete = last;
     }
     close(file);
+    std::free(buffer);
 
-    config_section* root = nullptr;
-    if (got == size) {
-        text[size] = '\0';
-        root = parse_config_text(text);
-    }
-    std::free(text);
-    return root;
+    if (!complete || total != expected)
+        discard_config_parser(&parser);
+    return parser.root;
 }

@@ -84,6 +84,29 @@ TEST(ConfigAllocation, ReadingAFileReportsEveryFailedAllocationByNull)
     }
 }
 
+TEST(ConfigAllocation, ReadingALineLongerThanTheReadBufferSurvivesEveryFailedAllocation)
+{
+    // The long value makes the reader grow its buffer.
+    const std::string text = "[main]\nclass = a.B\nlong = " + std::string(100000, 'v') + "\n[second]\nk=v^41\n";
+    const scratch_folder scratch;
+    const std::string path = scratch.file("alloc.conf");
+    write_file(path, text);
+    const config_ptr whole(parse_config_text(text.c_str()));
+    for (int n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        allocations = {true, 0, n, 0};
+        const config_ptr root(read_config_file(path.c_str()));
+        allocations.counting = false;
+        if (allocations.calls < n) {
+            EXPECT_EQ(dump_config(root.get()), dump_config(whole.get()));
+            EXPECT_GT(n, 8);
+            break;
+        }
+        EXPECT_EQ(root, nullptr);
+        EXPECT_EQ(allocations.live, 0);
+    }
+}
+
 TEST(ArgsAllocation, FailedAllocationStopsFillingAfterTheStoredArguments)
 {
     const char text[] = "--port 8080 \"a value with spaces\" '' 'it\"s' \xc3\xbcn\xc3\xaf last";

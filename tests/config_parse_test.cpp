@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <string>
 
@@ -51,6 +53,34 @@ TEST_P(ConfigParseText, GivesTheExpectedRecords)
     EXPECT_EQ(dump_config(root.get()), GetParam().dump);
 }
 
+// Parses `text` as the file reader does: in pieces of `piece_size` bytes,
+// each appended to what the parser left over from the one before.
+std::string dump_parsed_in_pieces(const std::string& text, std::size_t piece_size)
+{
+    config_parser parser{};
+    std::string buffer;
+    for (std::size_t fed = 0; !parser.ended;) {
+        const std::size_t piece = std::min(piece_size, text.size() - fed);
+        buffer.append(text, fed, piece);
+        fed += piece;
+        const char* rest = parse_config_piece(&parser, buffer.c_str(), buffer.c_str() + buffer.size(), fed == text.size());
+        if (rest == nullptr)
+            return "out of memory";
+        buffer.erase(0, static_cast<std::size_t>(rest - buffer.c_str()));
+    }
+    const config_ptr root(parser.root);
+    return dump_config(root.get());
+}
+
+TEST_P(ConfigParseText, GivesTheSameRecordsInPiecesOfAnySize)
+{
+    const std::string text = GetParam().text;
+    for (std::size_t piece_size = 1; piece_size <= text.size(); ++piece_size) {
+        SCOPED_TRACE(piece_size);
+        EXPECT_EQ(dump_parsed_in_pieces(text, piece_size), GetParam().dump);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, ConfigParseText, testing::ValuesIn(parse_cases),
                          [](const testing::TestParamInfo<parse_case>& c) { return c.param.name; });
 
@@ -60,6 +90,41 @@ TEST(ConfigParse, ResultSharesNoMemoryWithTheText)
     const config_ptr root(parse_config_text(text.c_str()));
     text.assign(text.size(), 'x');
     EXPECT_EQ(dump_config(root.get()), "[s]\nk=v\n");
+}
+
+TEST(ConfigParse, NulInAPieceEndsTheTextAndLaterPiecesAreNotParsed)
+{
+    const std::string text("[s]\r\nk=v\0\n[t]\nx=1\n", 17);
+    for (std::size_t piece_size = 1; piece_size <= text.size(); ++piece_size) {
+        SCOPED_TRACE(piece_size);
+        EXPECT_EQ(dump_parsed_in_pieces(text, piece_size), "[s]\nk=v\n");
+    }
+}
+
+TEST(ConfigParse, LinesAndHeadersCutAtThePieceEndWaitForTheNextPiece)
+{
+    const struct {
+        const char* name;
+        const char* piece;
+        std::size_t left; // bytes at the end of the piece left for the next one
+    } cases[] = {
+        {"a line without its line end", "[s]\nk=v", 3},
+        {"a header without its bracket", "[s]\n[t", 2},
+        {"blanks", "[s]\n  \t", 3},
+        {"a comment without its line end", "[s]\n# c", 3},
+        {"nothing: every line ended", "[s]\nk=v\n", 0},
+        {"nothing: text after a header is a new line", "[s]", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        config_parser parser{};
+        const std::string piece = c.piece;
+        const char* rest = parse_config_piece(&parser, piece.c_str(), piece.c_str() + piece.size(), false);
+        ASSERT_NE(rest, nullptr);
+        EXPECT_EQ(piece.c_str() + piece.size() - rest, static_cast<std::ptrdiff_t>(c.left));
+        EXPECT_FALSE(parser.ended);
+        discard_config_parser(&parser);
+    }
 }
 
 struct token_case {

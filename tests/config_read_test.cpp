@@ -56,6 +56,39 @@ TEST_F(ConfigReadTemp, ReadsARegularFileWhole)
     EXPECT_EQ(dump_config(root.get()), "[s]\nk=v\n");
 }
 
+// Lines of varied length with mixed line ends, so that line ends, CR LF
+// pairs and escapes fall on every offset of the reader's buffer.
+std::string many_lines(std::size_t size)
+{
+    std::string text = "[s]\n";
+    static const char* const line_ends[] = {"\n", "\r\n", "\r"};
+    for (std::size_t i = 0; text.size() < size; ++i)
+        text += "k" + std::to_string(i) + " = v^41" + std::string(i % 37, 'x') + line_ends[i % 3];
+    return text;
+}
+
+TEST_F(ConfigReadTemp, ReadsAFileLargerThanItsBufferAsOneText)
+{
+    const struct {
+        const char* name;
+        std::string text;
+    } cases[] = {
+        {"many lines", many_lines(300000)},
+        {"a line longer than the buffer", many_lines(1000) + "long = " + std::string(200000, 'v') + "\nlast\n"},
+        {"a header that runs to the end", many_lines(1000) + "[open" + many_lines(150000)},
+        {"a NUL far into the file", many_lines(100000) + std::string(1, '\0') + many_lines(100000)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const config_ptr expected(parse_config_text(c.text.c_str()));
+        ASSERT_NE(expected, nullptr);
+        const std::string path = dir + "/large.conf";
+        std::ofstream(path, std::ios::binary) << c.text;
+        const config_ptr root(read_config_file(path.c_str()));
+        EXPECT_EQ(dump_config(root.get()), dump_config(expected.get()));
+    }
+}
+
 TEST_F(ConfigReadTemp, GivesNullForWhatIsNotAConfiguration)
 {
     const std::string fifo = dir + "/fifo";
