@@ -31,27 +31,11 @@ gtest_discover_tests(hostile_input_tests)
 
 # End to end, in the everyday build only (see launcher.cmake); a hang fails
 # the test at its timeout.
-add_executable(hostile_input_e2e_tests hostile_input_e2e_test.cpp)
-target_link_libraries(hostile_input_e2e_tests PRIVATE velta_e2e_support GTest::gtest_main)
-target_compile_definitions(hostile_input_e2e_tests PRIVATE
-  VELTA_JAVA="$<TARGET_FILE:velta-java>"
-  VELTA_TEST_JAR="${velta_test_jar}")
-add_dependencies(hostile_input_e2e_tests velta-java velta_test_programs velta_syslog_capture)
-if(NOT VELTA_SANITIZE)
-  gtest_discover_tests(hostile_input_e2e_tests PROPERTIES RUN_SERIAL TRUE TIMEOUT 120)
-endif()
+velta_add_e2e_test(hostile_input_e2e_tests hostile_input_e2e_test.cpp PROPERTIES RUN_SERIAL TRUE TIMEOUT 120)
 
 add_executable(config_random_tests config_random_test.cpp)
 target_link_libraries(config_random_tests PRIVATE velta_config GTest::gtest_main)
 gtest_discover_tests(config_random_tests)
 
 # Real VMs: everyday build only. ctest runs 40; tests/soak runs the full 500.
-add_executable(launcher_soak_tests launcher_soak_test.cpp)
-target_link_libraries(launcher_soak_tests PRIVATE velta_e2e_support GTest::gtest_main)
-target_compile_definitions(launcher_soak_tests PRIVATE
-  VELTA_JAVA="$<TARGET_FILE:velta-java>"
-  VELTA_TEST_JAR="${velta_test_jar}")
-add_dependencies(launcher_soak_tests velta-java velta_test_programs velta_syslog_capture)
-if(NOT VELTA_SANITIZE)
-  gtest_discover_tests(launcher_soak_tests PROPERTIES RUN_SERIAL TRUE TIMEOUT 1800)
-endif()
+velta_add_e2e_test(launcher_soak_tests launcher_soak_test.cpp PROPERTIES RUN_SERIAL TRUE TIMEOUT 1800)

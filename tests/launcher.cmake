@@ -43,52 +43,54 @@ target_link_libraries(velta_e2e_support PUBLIC velta_test_files)
 target_compile_definitions(velta_e2e_support PRIVATE VELTA_SYSLOG_CAPTURE="$<TARGET_FILE:velta_syslog_capture>")
 add_dependencies(velta_e2e_support velta_syslog_capture)
 
-add_executable(launcher_e2e_tests launcher_e2e_test.cpp)
-target_link_libraries(launcher_e2e_tests PRIVATE velta_e2e_support GTest::gtest_main)
-target_compile_definitions(launcher_e2e_tests PRIVATE
-  VELTA_JAVA="$<TARGET_FILE:velta-java>"
-  VELTA_JAVA_SYSCONFIG="$<TARGET_FILE:velta-java-test-sysconfig>"
-  VELTA_TEST_SYSTEM_CONFIG="${CMAKE_CURRENT_BINARY_DIR}/system.conf"
-  VELTA_TEST_JAR="${velta_test_jar}"
-  VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>"
-  VELTA_NO_CREATE_VM="$<TARGET_FILE:velta_no_create_vm>")
-add_dependencies(launcher_e2e_tests velta-java velta-java-test-sysconfig velta_test_programs
-                 velta_syslog_capture velta_fake_jvm velta_no_create_vm)
-if(NOT VELTA_SANITIZE)
-  gtest_discover_tests(launcher_e2e_tests PROPERTIES RUN_SERIAL TRUE)
-endif()
+# An end-to-end test program runs the real binaries, so its tests are
+# registered in the everyday build only. Each knows velta-java and the Java
+# test programs' jar; DEFINITIONS, DEPENDS and PROPERTIES add what else it needs.
+function(velta_add_e2e_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 e2e "" "" "DEFINITIONS;DEPENDS;PROPERTIES")
+  add_executable(${name} ${e2e_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE velta_e2e_support GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    VELTA_JAVA="$<TARGET_FILE:velta-java>" VELTA_TEST_JAR="${velta_test_jar}" ${e2e_DEFINITIONS})
+  add_dependencies(${name} velta-java velta_test_programs ${e2e_DEPENDS})
+  if(VELTA_SANITIZE)
+    return()
+  endif()
+  if(e2e_PROPERTIES)
+    gtest_discover_tests(${name} PROPERTIES ${e2e_PROPERTIES})
+  else()
+    gtest_discover_tests(${name})
+  endif()
+endfunction()
+
+velta_add_e2e_test(launcher_e2e_tests launcher_e2e_test.cpp
+  DEFINITIONS
+    VELTA_JAVA_SYSCONFIG="$<TARGET_FILE:velta-java-test-sysconfig>"
+    VELTA_TEST_SYSTEM_CONFIG="${CMAKE_CURRENT_BINARY_DIR}/system.conf"
+    VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>"
+    VELTA_NO_CREATE_VM="$<TARGET_FILE:velta_no_create_vm>"
+  DEPENDS velta-java-test-sysconfig velta_fake_jvm velta_no_create_vm
+  PROPERTIES RUN_SERIAL TRUE)
 
 # velta-java-check beside velta-java; a copy of it reads its system
 # configuration from a file of its own in the build tree.
 velta_add_platform(velta_platform_check_config "${CMAKE_CURRENT_BINARY_DIR}/check-system.conf")
 velta_add_checker(velta-java-check-test-sysconfig velta_platform_check_config)
-add_executable(check_e2e_tests check_e2e_test.cpp)
-target_link_libraries(check_e2e_tests PRIVATE velta_e2e_support GTest::gtest_main)
-target_compile_definitions(check_e2e_tests PRIVATE
-  VELTA_JAVA="$<TARGET_FILE:velta-java>"
-  VELTA_JAVA_CHECK="$<TARGET_FILE:velta-java-check>"
-  VELTA_JAVA_CHECK_SYSCONFIG="$<TARGET_FILE:velta-java-check-test-sysconfig>"
-  VELTA_CHECK_SYSTEM_CONFIG="${CMAKE_CURRENT_BINARY_DIR}/check-system.conf"
-  VELTA_TEST_JAR="${velta_test_jar}"
-  VELTA_BUILD_JVM="${JAVA_JVM_LIBRARY}"
-  VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>"
-  VELTA_NO_CREATE_VM="$<TARGET_FILE:velta_no_create_vm>")
-add_dependencies(check_e2e_tests velta-java velta-java-check velta-java-check-test-sysconfig velta_test_programs
-                 velta_syslog_capture velta_fake_jvm velta_no_create_vm)
-if(NOT VELTA_SANITIZE)
-  gtest_discover_tests(check_e2e_tests)
-endif()
+velta_add_e2e_test(check_e2e_tests check_e2e_test.cpp
+  DEFINITIONS
+    VELTA_JAVA_CHECK="$<TARGET_FILE:velta-java-check>"
+    VELTA_JAVA_CHECK_SYSCONFIG="$<TARGET_FILE:velta-java-check-test-sysconfig>"
+    VELTA_CHECK_SYSTEM_CONFIG="${CMAKE_CURRENT_BINARY_DIR}/check-system.conf"
+    VELTA_BUILD_JVM="${JAVA_JVM_LIBRARY}"
+    VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>"
+    VELTA_NO_CREATE_VM="$<TARGET_FILE:velta_no_create_vm>"
+  DEPENDS velta-java-check velta-java-check-test-sysconfig velta_fake_jvm velta_no_create_vm)
 
 # The examples on the JDK the build found.
 get_target_property(velta_heartbeat_jar velta_heartbeat JAR_FILE)
-add_executable(examples_e2e_tests examples_e2e_test.cpp)
-target_link_libraries(examples_e2e_tests PRIVATE velta_e2e_support GTest::gtest_main)
-target_compile_definitions(examples_e2e_tests PRIVATE
-  VELTA_JAVA="$<TARGET_FILE:velta-java>"
-  VELTA_BUILD_JVM="${JAVA_JVM_LIBRARY}"
-  VELTA_SAMPLE_CONF="${PROJECT_BINARY_DIR}/examples/sample.conf"
-  VELTA_HEARTBEAT_JAR="${velta_heartbeat_jar}")
-add_dependencies(examples_e2e_tests velta-java velta_sample velta_heartbeat)
-if(NOT VELTA_SANITIZE)
-  gtest_discover_tests(examples_e2e_tests)
-endif()
+velta_add_e2e_test(examples_e2e_tests examples_e2e_test.cpp
+  DEFINITIONS
+    VELTA_BUILD_JVM="${JAVA_JVM_LIBRARY}"
+    VELTA_SAMPLE_CONF="${PROJECT_BINARY_DIR}/examples/sample.conf"
+    VELTA_HEARTBEAT_JAR="${velta_heartbeat_jar}"
+  DEPENDS velta_sample velta_heartbeat)
