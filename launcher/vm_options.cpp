@@ -85,6 +85,23 @@ const config_section* find_named_section(const char* key, const char* default_na
     return find_config_section(launcher.config_root, launcher_setting(key, default_name));
 }
 
+// Stores one option per named property of `section`, in list order, from
+// options[*made] on, counting them in *made. Returns false when memory runs
+// out, leaving what it stored counted for the caller to free.
+bool add_property_options(const config_section* section, const char* prefix, char separator,
+                          JavaVMOption* options, int32_t* made)
+{
+    for (const config_property* property = section != nullptr ? section->properties : nullptr;
+         property != nullptr; property = property->next) {
+        if (property->name == nullptr)
+            continue;
+        if ((options[*made].optionString = make_option(prefix, property, separator)) == nullptr)
+            return false;
+        ++*made;
+    }
+    return true;
+}
+
 } // namespace
 
 int build_vm_init_args()
@@ -109,22 +126,9 @@ int build_vm_init_args()
             goto out_of_memory;
         ++made;
     }
-    for (const config_property* property = vm_options != nullptr ? vm_options->properties : nullptr;
-         property != nullptr; property = property->next) {
-        if (property->name == nullptr)
-            continue;
-        if ((options[made].optionString = make_option("", property, ':')) == nullptr)
-            goto out_of_memory;
-        ++made;
-    }
-    for (const config_property* property = properties != nullptr ? properties->properties : nullptr;
-         property != nullptr; property = property->next) {
-        if (property->name == nullptr)
-            continue;
-        if ((options[made].optionString = make_option("-D", property, '=')) == nullptr)
-            goto out_of_memory;
-        ++made;
-    }
+    if (!add_property_options(vm_options, "", ':', options, &made)
+        || !add_property_options(properties, "-D", '=', options, &made))
+        goto out_of_memory;
 
     launcher.init_args = JavaVMInitArgs{};
     launcher.init_args.version = JNI_VERSION_1_2;

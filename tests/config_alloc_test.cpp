@@ -62,34 +62,14 @@ const char representative_config[] =
     "app.padded = ^20kept^20\r\n"
     "app.flag\r\n";
 
-TEST(ConfigAllocation, ReadingAFileReportsEveryFailedAllocationByNull)
+// Reads `text` from a file with allocation 1, 2, 3, ... failing until a read
+// makes no more allocations than the one set to fail. Every failed read must
+// give null and leave nothing allocated; the complete one must give what the
+// whole text parses to. Returns the number of allocation sites driven.
+int sweep_reading(const std::string& text)
 {
     scratch_folder scratch;
     const std::string path = scratch.file("app.conf");
-    write_file(path, representative_config);
-    for (int n = 1;; ++n) {
-        SCOPED_TRACE(n);
-        allocations = {true, 0, n, 0};
-        const config_ptr root(read_config_file(path.c_str()));
-        allocations.counting = false;
-        if (allocations.calls < n) {
-            EXPECT_EQ(get_config_value(root.get(), "java.properties", "app.padded", nullptr), std::string(" kept "));
-            EXPECT_EQ(count_config_properties(find_config_section(root.get(), "java.options")), 2);
-            EXPECT_GT(n, 20);
-            report_sites("read_config_file", n - 1);
-            break;
-        }
-        EXPECT_EQ(root, nullptr);
-        EXPECT_EQ(allocations.live, 0);
-    }
-}
-
-TEST(ConfigAllocation, ReadingALineLongerThanTheReadBufferSurvivesEveryFailedAllocation)
-{
-    // The long value makes the reader grow its buffer.
-    const std::string text = "[main]\nclass = a.B\nlong = " + std::string(100000, 'v') + "\n[second]\nk=v^41\n";
-    const scratch_folder scratch;
-    const std::string path = scratch.file("alloc.conf");
     write_file(path, text);
     const config_ptr whole(parse_config_text(text.c_str()));
     for (int n = 1;; ++n) {
@@ -99,12 +79,24 @@ TEST(ConfigAllocation, ReadingALineLongerThanTheReadBufferSurvivesEveryFailedAll
         allocations.counting = false;
         if (allocations.calls < n) {
             EXPECT_EQ(dump_config(root.get()), dump_config(whole.get()));
-            EXPECT_GT(n, 8);
-            break;
+            return n - 1;
         }
         EXPECT_EQ(root, nullptr);
         EXPECT_EQ(allocations.live, 0);
     }
+}
+
+TEST(ConfigAllocation, ReadingAFileReportsEveryFailedAllocationByNull)
+{
+    const int sites = sweep_reading(representative_config);
+    EXPECT_GT(sites, 20);
+    report_sites("read_config_file", sites);
+}
+
+TEST(ConfigAllocation, ReadingALineLongerThanTheReadBufferSurvivesEveryFailedAllocation)
+{
+    // The long value makes the reader grow its buffer.
+    EXPECT_GT(sweep_reading("[main]\nclass = a.B\nlong = " + std::string(100000, 'v') + "\n[second]\nk=v^41\n"), 8);
 }
 
 TEST(ArgsAllocation, FailedAllocationStopsFillingAfterTheStoredArguments)
