@@ -64,13 +64,15 @@ config_section* read_config_file(const char* path)
         const bool last = got == 0;
         char* end = buffer + kept + got;
         *end = '\0';
-        // After a NUL in the file the rest is read, to check its size, but
-        // not parsed.
-        const char* rest = parser.ended ? end : parse_config_piece(&parser, buffer, end, last);
-        if (rest == nullptr)
-            break;
-        kept = static_cast<size_t>(end - rest);
-        std::memmove(buffer, rest, kept);
+        // Once the text has ended (at a NUL in the file) the rest is read,
+        // to check its size, but neither parsed nor kept.
+        if (!parser.ended) {
+            const char* rest = parse_config_piece(&parser, buffer, end, last);
+            if (rest == nullptr)
+                break;
+            kept = parser.ended ? 0 : static_cast<size_t>(end - rest);
+            std::memmove(buffer, rest, kept);
+        }
         complete = last;
     }
     close(file);
