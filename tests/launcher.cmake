@@ -13,7 +13,7 @@ endforeach()
 add_library(velta_test_files STATIC support/test_files.cpp)
 target_link_libraries(velta_test_files PUBLIC velta_options)
 
-add_executable(launcher_tests launcher_options_test.cpp launcher_run_test.cpp)
+add_executable(launcher_tests launcher_options_test.cpp launcher_run_test.cpp class_cache_test.cpp)
 # The syslog stand-in comes before glibc in the lookup order, so the
 # launcher's messages land in the file each test names. It follows the
 # launcher on the link line: the linker keeps a shared library only when an

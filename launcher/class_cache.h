@@ -1,0 +1,116 @@
+// The class cache: one class-data archive per launch configuration, kept in a
+// folder the configuration names, from which the VM maps the program's
+// classes instead of loading and verifying them at every start.
+//
+// An archive is valid only for the VM library, options and class path it was
+// made with; its name is a digest of them, so a changed configuration, JDK or
+// jar gets an archive of its own. When the archive is missing, the VM writes
+// it at exit (-XX:ArchiveClassesAtExit) under a name of this process's own,
+// and finish_class_cache then gives it the archive's name. This holds for
+// every JDK, although 19 and later could make the archive themselves
+// (-XX:+AutoCreateSharedArchive): the VM writes an archive in place, header
+// last, so a launch that starts meanwhile finds a file without a header (JDK
+// 25 then reports it on standard output and starts without any archive), and
+// a writer killed half-way leaves such a file for good (JDK 25 never renews
+// it). An archive truncated after its header was written kills JDK 17 with
+// SIGBUS.
+//
+// Whoever can write an archive decides what code runs: the folder is used
+// only when it belongs to the running user or root and no one else can write
+// to it.
+//
+// Every function here logs nothing, except prepare_class_cache.
+#pragma once
+
+#include <jni.h>
+
+#include <cstdint>
+
+// What the cache adds to one launch, owned by the caller
+// (free_class_cache_plan).
+struct class_cache_plan {
+    char* archive;      // FOLDER/DIGEST.jsa
+    char* temp_archive; // FOLDER/DIGEST.PID.tmp while this launch is to write the archive, else null
+    char* option;       // to go after the configured options: -XX:SharedArchiveFile=ARCHIVE,
+                        // or -XX:ArchiveClassesAtExit=TEMP-ARCHIVE
+};
+
+// Goes before the configured options whenever the cache is used. The VM
+// reports on standard output each class it leaves out of an archive and each
+// archive it cannot use; with this option the program's output stays what it
+// is without the cache, while an -Xlog option of the configuration still
+// takes effect after it.
+inline constexpr char class_cache_quiet_option[] = "-Xlog:cds=off,cds+dynamic=off";
+
+// Decides whether this launch uses the class cache in `folder` for the VM
+// library file `vm_library` (see find_library_file) and the configured
+// `options`, creating the folder (mode 0700) when it is missing and nothing
+// else stops the cache. Returns 0 after filling *plan, which the caller
+// frees.
+//
+// Returns -1, with *plan empty, after logging "Not using class cache FOLDER:
+// CAUSE" when the launch is to go without the cache: the folder cannot be
+// made or examined, is not a folder, belongs to a user other than this one
+// or root, or is writable by group or others; an option sets class-data
+// sharing itself (-Xshare other than auto, -XX:SharedArchiveFile and the
+// like); the class path (the last -Djava.class.path= option) holds a folder
+// that is not empty, which the VM refuses to archive (it then exits with
+// status 1 whatever the program did); the library's JDK is older than 17 or
+// names no version; the archive is missing and no file can be created in the
+// folder (the VM, unable to write it, would exit with status 1); memory ran
+// out.
+//
+// An archive that does not begin with a complete header (not one this cache
+// made) is removed, and this launch writes it anew.
+int prepare_class_cache(const char* folder, const char* vm_library, const JavaVMOption* options,
+                        int32_t option_count, class_cache_plan* plan);
+
+// To be called once the VM can no longer write plan->temp_archive: after
+// DestroyJavaVM, and from an atexit handler, since System.exit ends the
+// process in exit() once the VM has written the archive. Gives the file the
+// archive's name when the VM finished writing it, and removes it otherwise:
+// the VM writes the header last, so a file that begins with an archive's
+// header is complete. The file reaches the disk before the rename, so that a
+// crash cannot leave a truncated archive. Sets plan->temp_archive to null,
+// so that a second call does nothing. Returns 1 when the archive took its
+// name, 0 when there was nothing to rename, -1 when the rename failed.
+int finish_class_cache(class_cache_plan* plan);
+
+// Frees what *plan holds and empties it; leaves a temp archive where it is.
+void free_class_cache_plan(class_cache_plan* plan);
+
+// The parts of prepare_class_cache.
+
+// Returns the real path of the library file that holds `symbol`, owned by
+// the caller (free); null when it cannot be told or memory ran out.
+char* find_library_file(const void* symbol);
+
+// Returns null when `folder` may hold archives, creating it (mode 0700) when
+// it is missing; otherwise the cause, a text that lives as long as the
+// process, for the message.
+const char* check_class_cache_folder(const char* folder);
+
+// Returns the value of the last option that sets the class path
+// ("-Djava.class.path=VALUE"), pointing into that option; null when none
+// does.
+const char* find_class_path(const JavaVMOption* options, int32_t option_count);
+
+// Returns the major version of the JDK whose `release` file holds `text`
+// (from its JAVA_VERSION line: "17.0.15" gives 17, "1.8.0_392" gives 8), or
+// -1 when there is no such line or it starts with no number.
+int parse_java_major_version(const char* text);
+
+// Returns the major version of the JDK that the VM library file
+// `vm_library` belongs to (JDK/lib/server/libjvm.so: JDK/release is read),
+// or -1 when that file cannot be read or names no version.
+int read_java_major_version(const char* vm_library);
+
+// Sets *digest to the digest of what makes an archive valid: the VM
+// library's path, size and modification time, and the modification time of
+// its folder, which holds the base archives an archive is made on top of;
+// the options, in order; the VM's option variables in the environment
+// (JAVA_TOOL_OPTIONS, _JAVA_OPTIONS); and the size and modification time of
+// each class-path entry, which the VM compares before it maps an archive.
+// Returns 0, or -1 when the library or its folder cannot be examined.
+int make_class_cache_digest(const char* vm_library, const JavaVMOption* options, int32_t option_count,
+                            uint64_t* digest);
