@@ -204,16 +204,18 @@ int find_archive(const char* archive)
     return unlink(archive) == 0 || errno == ENOENT ? 0 : -1;
 }
 
-// Creates `path` for the VM to write the archive to: proof that the VM will
-// be able to. A file of that name is left only by a process of the same
-// number that is gone, since every name holds its process's number.
-bool reserve_temp_archive(const char* path)
+// Creates and removes `path`, where the VM is to write the archive: proof
+// that it will be able to, since a VM that cannot create the archive ends
+// the process with status 1. Nothing is left behind for a VM that ends
+// before it writes. A file of that name was left only by a process of the
+// same number that is gone, as every name holds its process's number.
+bool can_create(const char* path)
 {
     const int file = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (file < 0)
         return false;
     close(file);
-    return true;
+    return unlink(path) == 0;
 }
 
 // Returns the first class-path entry that is a folder with something in it,
@@ -252,12 +254,11 @@ const char* plan_archive(const char* folder, uint64_t digest, class_cache_plan* 
     char* temp_archive = make_archive_path(folder, digest, suffix);
     if (temp_archive == nullptr)
         return "out of memory";
-    if (!reserve_temp_archive(temp_archive)) {
+    if (!can_create(temp_archive)) {
         const char* cause = std::strerror(errno);
         std::free(temp_archive);
         return cause;
     }
-    // From here on finish_class_cache removes the reserved file.
     plan->temp_archive = temp_archive;
     plan->option = concatenate("-XX:ArchiveClassesAtExit=", temp_archive);
     return plan->option == nullptr ? "out of memory" : nullptr;
@@ -416,7 +417,6 @@ int prepare_class_cache(const char* folder, const char* vm_library, const JavaVM
     cause = plan_archive(folder, digest, plan);
     if (cause != nullptr) {
         log_refusal(folder, cause);
-        finish_class_cache(plan);
         free_class_cache_plan(plan);
         return -1;
     }
