@@ -15,8 +15,20 @@
 namespace {
 
 // HotSpot's dynamic archives begin with this number, in the machine's byte
-// order. HotSpot writes it last, after every region.
+// order, followed by a checksum and the header's version. HotSpot writes the
+// header last, after every region.
 constexpr uint32_t dynamic_archive_magic = 0xf00baba8;
+
+// JDK 17 (header version 11) maps an archive without comparing its length
+// with its header, and dies of SIGBUS on one cut short. Its header holds 7
+// regions of 72 bytes from byte 16 on, each with its offset in the file at
+// byte 24 and its length at byte 40. Later JDKs check the length themselves.
+constexpr uint32_t jdk17_header_version = 11;
+constexpr size_t jdk17_region_count = 7;
+constexpr size_t jdk17_regions_start = 16;
+constexpr size_t jdk17_region_size = 72;
+constexpr size_t jdk17_region_offset = 24;
+constexpr size_t jdk17_region_length = 40;
 
 // The oldest JDK whose dynamic archives this cache has been tried with.
 constexpr int oldest_java_major = 17;
@@ -182,14 +194,34 @@ const char* find_sharing_option(const JavaVMOption* options, int32_t option_coun
     return nullptr;
 }
 
-bool begins_with_archive_header(int file)
+// True when `file` begins with an archive's header and, for JDK 17, holds
+// every region its header lists.
+bool is_whole_archive(int file)
 {
-    uint32_t magic = 0;
-    return pread(file, &magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic)
-        && magic == dynamic_archive_magic;
+    uint32_t start[3];
+    if (pread(file, start, sizeof start, 0) != static_cast<ssize_t>(sizeof start)
+        || start[0] != dynamic_archive_magic)
+        return false;
+    if (start[2] != jdk17_header_version)
+        return true;
+    unsigned char regions[jdk17_region_count * jdk17_region_size];
+    struct stat info;
+    if (pread(file, regions, sizeof regions, jdk17_regions_start) != static_cast<ssize_t>(sizeof regions)
+        || fstat(file, &info) != 0)
+        return false;
+    const auto size = static_cast<uint64_t>(info.st_size);
+    for (size_t i = 0; i < jdk17_region_count; ++i) {
+        uint64_t offset;
+        uint64_t length;
+        std::memcpy(&offset, regions + i * jdk17_region_size + jdk17_region_offset, sizeof offset);
+        std::memcpy(&length, regions + i * jdk17_region_size + jdk17_region_length, sizeof length);
+        if (length > 0 && (offset > size || length > size - offset))
+            return false;
+    }
+    return true;
 }
 
-// Returns 1 when `archive` exists and begins with an archive's header, 0
+// Returns 1 when `archive` exists and is a whole archive, 0
 // when it does not exist (any other file there is removed), -1 with errno
 // set when it cannot be examined or removed.
 int find_archive(const char* archive)
@@ -197,7 +229,7 @@ int find_archive(const char* archive)
     const int file = open(archive, O_RDONLY | O_CLOEXEC);
     if (file < 0)
         return errno == ENOENT ? 0 : -1;
-    const bool complete = begins_with_archive_header(file);
+    const bool complete = is_whole_archive(file);
     close(file);
     if (complete)
         return 1;
@@ -432,7 +464,7 @@ int finish_class_cache(class_cache_plan* plan)
     int result = 0;
     const int file = open(temp_archive, O_RDONLY | O_CLOEXEC);
     if (file >= 0) {
-        const bool complete = begins_with_archive_header(file) && fsync(file) == 0;
+        const bool complete = is_whole_archive(file) && fsync(file) == 0;
         close(file);
         if (complete)
             result = rename(temp_archive, plan->archive) == 0 ? 1 : -1;

@@ -60,8 +60,9 @@ inline constexpr char class_cache_quiet_option[] = "-Xlog:cds=off,cds+dynamic=of
 // folder (the VM, unable to write it, would exit with status 1); memory ran
 // out.
 //
-// An archive that does not begin with a complete header (not one this cache
-// made) is removed, and this launch writes it anew.
+// A file at the archive's name that is no whole archive (no header, or, for
+// JDK 17, shorter than its header says) is removed, and this launch writes
+// the archive anew.
 int prepare_class_cache(const char* folder, const char* vm_library, const JavaVMOption* options,
                         int32_t option_count, class_cache_plan* plan);
 
@@ -70,7 +71,8 @@ int prepare_class_cache(const char* folder, const char* vm_library, const JavaVM
 // process in exit() once the VM has written the archive. Gives the file the
 // archive's name when the VM finished writing it, and removes it otherwise:
 // the VM writes the header last, so a file that begins with an archive's
-// header is complete. The file reaches the disk before the rename, so that a
+// header is complete (for JDK 17, its length is checked against the header
+// too). The file reaches the disk before the rename, so that a
 // crash cannot leave a truncated archive. Sets plan->temp_archive to null,
 // so that a second call does nothing. Returns 1 when the archive took its
 // name, 0 when there was nothing to rename, -1 when the rename failed.

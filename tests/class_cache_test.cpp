@@ -180,7 +180,7 @@ TEST(ClassCache, WritesUnderATempNameThenMapsTheArchive)
     EXPECT_FALSE(std::filesystem::exists(temp) || std::filesystem::exists(archive));
     free_class_cache_plan(&plan);
 
-    const std::string complete = std::string("\xa8\xab\x0b\xf0", 4) + "regions";
+    const std::string complete = std::string("\xa8\xab\x0b\xf0", 4) + "crc version regions";
     prepare(jdk, {"-Xmx64m"}, &plan);
     write_file(plan.temp_archive, complete);
     EXPECT_EQ(finish_class_cache(&plan), 1);
@@ -193,11 +193,26 @@ TEST(ClassCache, WritesUnderATempNameThenMapsTheArchive)
     EXPECT_EQ(plan.temp_archive, nullptr);
     free_class_cache_plan(&plan);
 
-    // Anything else under the archive's name is removed and written anew.
-    write_file(archive, "not an archive");
+    // Anything else under the archive's name is removed and written anew:
+    // another file, or a JDK 17 archive (header version 11) cut short.
+    const auto jdk17_archive = [](uint64_t region_length, size_t file_size) {
+        std::string bytes = std::string("\xa8\xab\x0b\xf0\0\0\0\0\x0b\0\0\0", 12) + std::string(file_size - 12, '\0');
+        const uint64_t offset = 4096;
+        bytes.replace(16 + 24, 8, reinterpret_cast<const char*>(&offset), 8);
+        bytes.replace(16 + 40, 8, reinterpret_cast<const char*>(&region_length), 8);
+        return bytes;
+    };
+    for (const std::string& foreign : {std::string("not an archive"), jdk17_archive(100, 4195)}) {
+        write_file(archive, foreign);
+        prepare(jdk, {"-Xmx64m"}, &plan);
+        EXPECT_FALSE(std::filesystem::exists(archive));
+        write_file(plan.temp_archive, foreign);
+        EXPECT_EQ(finish_class_cache(&plan), 0);
+        free_class_cache_plan(&plan);
+    }
     prepare(jdk, {"-Xmx64m"}, &plan);
-    EXPECT_FALSE(std::filesystem::exists(archive));
-    EXPECT_EQ(finish_class_cache(&plan), 0);
+    write_file(plan.temp_archive, jdk17_archive(100, 4196));
+    EXPECT_EQ(finish_class_cache(&plan), 1);
     free_class_cache_plan(&plan);
 }
 
