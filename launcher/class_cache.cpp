@@ -143,9 +143,9 @@ bool copy_ancestor(const char* path, int levels, char (&ancestor)[PATH_MAX])
 }
 
 // Copies the class-path entry that starts at `entry` into `path` and
-// returns where the next entry starts, or null after the last one. An entry
-// too long to be a path is copied as "", as is an empty one: the VM can open
-// neither.
+// returns where the next entry starts, or null after the last one. An empty
+// entry (the current folder, which the VM never archives from) and one too
+// long to be a path are copied as "".
 const char* take_class_path_entry(const char* entry, char (&path)[PATH_MAX])
 {
     const char* end = std::strchr(entry, class_path_separator);
