@@ -162,58 +162,53 @@ TEST(ClassCache, MajorVersionComesFromTheReleaseFile)
     EXPECT_EQ(read_java_major_version(jdk.jar.c_str()), -1);
 }
 
-TEST(ClassCache, WritesUnderATempNameThenMapsTheArchive)
+// A JDK 17 archive's header (version 11) with one region of `length` bytes at 4096, in a file of `size` bytes.
+std::string jdk17_archive(uint64_t length, size_t size)
 {
-    scratch_jdk jdk;
-    class_cache_plan plan;
-    EXPECT_EQ(prepare(jdk, {"-Xmx64m"}, &plan), "");
-    const std::string archive = plan.archive;
-    const std::string temp = plan.temp_archive;
-    EXPECT_EQ(archive.size(), jdk.cache.size() + sizeof "/0123456789abcdef.jsa" - 1);
-    EXPECT_EQ(temp, archive.substr(0, archive.size() - 4) + "." + std::to_string(getpid()) + ".tmp");
-    EXPECT_STREQ(plan.option, ("-XX:ArchiveClassesAtExit=" + temp).c_str());
-    EXPECT_FALSE(std::filesystem::exists(temp)); // nothing is left if the VM never writes it
+    std::string bytes = std::string("\xa8\xab\x0b\xf0\0\0\0\0\x0b\0\0\0", 12) + std::string(size - 12, '\0');
+    const uint64_t offset = 4096;
+    bytes.replace(16 + 24, 8, reinterpret_cast<const char*>(&offset), 8);
+    return bytes.replace(16 + 40, 8, reinterpret_cast<const char*>(&length), 8);
+}
 
-    // A VM stopped half-way has not written the header: nothing takes the name.
-    write_file(temp, std::string(8192, '\0'));
-    EXPECT_EQ(finish_class_cache(&plan), 0);
-    EXPECT_FALSE(std::filesystem::exists(temp) || std::filesystem::exists(archive));
-    free_class_cache_plan(&plan);
-
-    const std::string complete = std::string("\xa8\xab\x0b\xf0", 4) + "crc version regions";
-    prepare(jdk, {"-Xmx64m"}, &plan);
-    write_file(plan.temp_archive, complete);
-    EXPECT_EQ(finish_class_cache(&plan), 1);
-    EXPECT_EQ(finish_class_cache(&plan), 0);
-    EXPECT_EQ(read_file(archive), complete);
-    free_class_cache_plan(&plan);
-
-    prepare(jdk, {"-Xmx64m"}, &plan);
-    EXPECT_STREQ(plan.option, ("-XX:SharedArchiveFile=" + archive).c_str());
-    EXPECT_EQ(plan.temp_archive, nullptr);
-    free_class_cache_plan(&plan);
-
-    // Anything else under the archive's name is removed and written anew:
-    // another file, or a JDK 17 archive (header version 11) cut short.
-    const auto jdk17_archive = [](uint64_t region_length, size_t file_size) {
-        std::string bytes = std::string("\xa8\xab\x0b\xf0\0\0\0\0\x0b\0\0\0", 12) + std::string(file_size - 12, '\0');
-        const uint64_t offset = 4096;
-        bytes.replace(16 + 24, 8, reinterpret_cast<const char*>(&offset), 8);
-        bytes.replace(16 + 40, 8, reinterpret_cast<const char*>(&region_length), 8);
-        return bytes;
+TEST(ClassCache, ArchiveIsWrittenUnderATempNameAndMappedOnlyWhenWhole)
+{
+    const struct {
+        const char* name;
+        std::string file; // what the VM left at the temp name, or what lies at the archive's name
+        bool whole;
+    } cases[] = {
+        {"no header yet: a VM stopped while writing", std::string(8192, '\0'), false},
+        {"a header", std::string("\xa8\xab\x0b\xf0", 4) + "crc version regions", true},
+        {"a JDK 17 archive cut short", jdk17_archive(100, 4195), false},
+        {"a whole JDK 17 archive", jdk17_archive(100, 4196), true},
     };
-    for (const std::string& foreign : {std::string("not an archive"), jdk17_archive(100, 4195)}) {
-        write_file(archive, foreign);
-        prepare(jdk, {"-Xmx64m"}, &plan);
-        EXPECT_FALSE(std::filesystem::exists(archive));
-        write_file(plan.temp_archive, foreign);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        scratch_jdk jdk;
+        class_cache_plan plan;
+        EXPECT_EQ(prepare(jdk, {"-Xmx64m"}, &plan), "");
+        const std::string archive = plan.archive;
+        const std::string temp = plan.temp_archive;
+        EXPECT_EQ(archive.size(), jdk.cache.size() + sizeof "/0123456789abcdef.jsa" - 1);
+        EXPECT_EQ(temp, archive.substr(0, archive.size() - 4) + "." + std::to_string(getpid()) + ".tmp");
+        EXPECT_STREQ(plan.option, ("-XX:ArchiveClassesAtExit=" + temp).c_str());
+        EXPECT_FALSE(std::filesystem::exists(temp)); // nothing is left if the VM never writes it
+        write_file(temp, c.file);
+        EXPECT_EQ(finish_class_cache(&plan), c.whole ? 1 : 0);
         EXPECT_EQ(finish_class_cache(&plan), 0);
+        EXPECT_FALSE(std::filesystem::exists(temp));
+        EXPECT_EQ(read_file(archive), c.whole ? c.file : "");
+        free_class_cache_plan(&plan);
+
+        // Whatever lies at the archive's name is mapped only when whole, else removed.
+        write_file(archive, c.file);
+        prepare(jdk, {"-Xmx64m"}, &plan);
+        const std::string option = c.whole ? "-XX:SharedArchiveFile=" + archive : "-XX:ArchiveClassesAtExit=" + temp;
+        EXPECT_STREQ(plan.option, option.c_str());
+        EXPECT_EQ(std::filesystem::exists(archive), c.whole);
         free_class_cache_plan(&plan);
     }
-    prepare(jdk, {"-Xmx64m"}, &plan);
-    write_file(plan.temp_archive, jdk17_archive(100, 4196));
-    EXPECT_EQ(finish_class_cache(&plan), 1);
-    free_class_cache_plan(&plan);
 }
 
 TEST(ClassCache, RefusesWithTheCauseAndAddsNothing)
