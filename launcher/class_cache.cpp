@@ -382,8 +382,8 @@ int read_java_major_version(const char* vm_library)
     return parse_java_major_version(text);
 }
 
-int make_class_cache_digest(const char* vm_library, const JavaVMOption* options, int32_t option_count,
-                            uint64_t* digest)
+int make_class_cache_digest(const char* vm_library, const char* main_class, const JavaVMOption* options,
+                            int32_t option_count, uint64_t* digest)
 {
     char path[PATH_MAX];
     struct stat library;
@@ -396,6 +396,7 @@ int make_class_cache_digest(const char* vm_library, const JavaVMOption* options,
     add_number(&result, library.st_size);
     add_modification(&result, library);
     add_modification(&result, library_folder);
+    add_text(&result, main_class);
     add_number(&result, option_count);
     for (int32_t i = 0; i < option_count; ++i)
         add_text(&result, options[i].optionString);
@@ -409,8 +410,8 @@ int make_class_cache_digest(const char* vm_library, const JavaVMOption* options,
     return 0;
 }
 
-int prepare_class_cache(const char* folder, const char* vm_library, const JavaVMOption* options,
-                        int32_t option_count, class_cache_plan* plan)
+int prepare_class_cache(const char* folder, const char* vm_library, const char* main_class,
+                        const JavaVMOption* options, int32_t option_count, class_cache_plan* plan)
 {
     *plan = class_cache_plan{};
     // The folder comes last, so that a launch that goes without the cache
@@ -442,7 +443,7 @@ int prepare_class_cache(const char* folder, const char* vm_library, const JavaVM
         return -1;
     }
     uint64_t digest = 0;
-    if (make_class_cache_digest(vm_library, options, option_count, &digest) != 0) {
+    if (make_class_cache_digest(vm_library, main_class, options, option_count, &digest) != 0) {
         log_refusal(folder, std::strerror(errno));
         return -1;
     }
@@ -455,22 +456,22 @@ int prepare_class_cache(const char* folder, const char* vm_library, const JavaVM
     return 0;
 }
 
-int finish_class_cache(class_cache_plan* plan)
+int finish_class_cache(class_cache_plan* plan, bool keep)
 {
     char* temp_archive = plan->temp_archive;
     if (temp_archive == nullptr)
         return 0;
     plan->temp_archive = nullptr;
     int result = 0;
-    const int file = open(temp_archive, O_RDONLY | O_CLOEXEC);
+    const int file = keep ? open(temp_archive, O_RDONLY | O_CLOEXEC) : -1;
     if (file >= 0) {
         const bool complete = is_whole_archive(file) && fsync(file) == 0;
         close(file);
         if (complete)
             result = rename(temp_archive, plan->archive) == 0 ? 1 : -1;
-        if (result != 1)
-            unlink(temp_archive);
     }
+    if (result != 1)
+        unlink(temp_archive);
     std::free(temp_archive);
     return result;
 }

@@ -43,8 +43,8 @@ struct class_cache_plan {
 inline constexpr char class_cache_quiet_option[] = "-Xlog:cds=off,cds+dynamic=off";
 
 // Decides whether this launch uses the class cache in `folder` for the VM
-// library file `vm_library` (see find_library_file) and the configured
-// `options`, creating the folder (mode 0700) when it is missing and nothing
+// library file `vm_library` (see find_library_file), the configured
+// `main_class` and the configured `options`, creating the folder (mode 0700) when it is missing and nothing
 // else stops the cache. Returns 0 after filling *plan, which the caller
 // frees.
 //
@@ -63,20 +63,23 @@ inline constexpr char class_cache_quiet_option[] = "-Xlog:cds=off,cds+dynamic=of
 // A file at the archive's name that is no whole archive (no header, or, for
 // JDK 17, shorter than its header says) is removed, and this launch writes
 // the archive anew.
-int prepare_class_cache(const char* folder, const char* vm_library, const JavaVMOption* options,
-                        int32_t option_count, class_cache_plan* plan);
+int prepare_class_cache(const char* folder, const char* vm_library, const char* main_class,
+                        const JavaVMOption* options, int32_t option_count, class_cache_plan* plan);
 
 // To be called once the VM can no longer write plan->temp_archive: after
 // DestroyJavaVM, and from an atexit handler, since System.exit ends the
-// process in exit() once the VM has written the archive. Gives the file the
-// archive's name when the VM finished writing it, and removes it otherwise:
+// process in exit() once the VM has written the archive. When `keep` is
+// true, gives the file the archive's name if the VM finished writing it:
 // the VM writes the header last, so a file that begins with an archive's
 // header is complete (for JDK 17, its length is checked against the header
-// too). The file reaches the disk before the rename, so that a
-// crash cannot leave a truncated archive. Sets plan->temp_archive to null,
-// so that a second call does nothing. Returns 1 when the archive took its
-// name, 0 when there was nothing to rename, -1 when the rename failed.
-int finish_class_cache(class_cache_plan* plan);
+// too). The file reaches the disk before the rename, so that a crash cannot
+// leave a truncated archive. Otherwise the file is removed: `keep` false is
+// for a run whose program never ran, whose archive would hold none of its
+// classes and would be mapped as it is from then on. Sets
+// plan->temp_archive to null, so that a second call does nothing. Returns 1
+// when the archive took its name, 0 when there was nothing to rename, -1
+// when the rename failed.
+int finish_class_cache(class_cache_plan* plan, bool keep);
 
 // Frees what *plan holds and empties it; leaves a temp archive where it is.
 void free_class_cache_plan(class_cache_plan* plan);
@@ -110,9 +113,10 @@ int read_java_major_version(const char* vm_library);
 // Sets *digest to the digest of what makes an archive valid: the VM
 // library's path, size and modification time, and the modification time of
 // its folder, which holds the base archives an archive is made on top of;
-// the options, in order; the VM's option variables in the environment
+// the main class, as another program loads other classes; the options, in
+// order; the VM's option variables in the environment
 // (JAVA_TOOL_OPTIONS, _JAVA_OPTIONS); and the size and modification time of
 // each class-path entry, which the VM compares before it maps an archive.
 // Returns 0, or -1 when the library or its folder cannot be examined.
-int make_class_cache_digest(const char* vm_library, const JavaVMOption* options, int32_t option_count,
-                            uint64_t* digest);
+int make_class_cache_digest(const char* vm_library, const char* main_class, const JavaVMOption* options,
+                            int32_t option_count, uint64_t* digest);

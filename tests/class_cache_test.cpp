@@ -43,12 +43,12 @@ std::vector<JavaVMOption> make_options(std::vector<std::string>& texts)
     return options;
 }
 
-uint64_t digest_of(const scratch_jdk& jdk, std::vector<std::string> texts)
+uint64_t digest_of(const scratch_jdk& jdk, std::vector<std::string> texts, const char* main_class = "app.Main")
 {
     std::vector<JavaVMOption> options = make_options(texts);
     uint64_t digest = 0;
     const auto count = static_cast<int32_t>(options.size());
-    EXPECT_EQ(make_class_cache_digest(jdk.library.c_str(), options.data(), count, &digest), 0);
+    EXPECT_EQ(make_class_cache_digest(jdk.library.c_str(), main_class, options.data(), count, &digest), 0);
     return digest;
 }
 
@@ -59,7 +59,7 @@ std::string prepare(const scratch_jdk& jdk, std::vector<std::string> texts, clas
     std::filesystem::remove(log);
     setenv("VELTA_SYSLOG_CAPTURE", log.c_str(), 1);
     std::vector<JavaVMOption> options = make_options(texts);
-    const int result = prepare_class_cache(jdk.cache.c_str(), jdk.library.c_str(), options.data(),
+    const int result = prepare_class_cache(jdk.cache.c_str(), jdk.library.c_str(), "app.Main", options.data(),
                                            static_cast<int32_t>(options.size()), plan);
     EXPECT_EQ(result == 0, plan->option != nullptr);
     return read_file(log);
@@ -84,7 +84,9 @@ TEST(ClassCache, DigestIsStableAndChangesWithWhatMakesAnArchiveValid)
         const char* name;
         std::function<void()> change;
         std::vector<std::string> options;
+        const char* main_class = "app.Main";
     } cases[] = {
+        {"the main class", [] {}, options, "app.Other"},
         {"an option", [] {}, {class_path, "-Xmx65m"}},
         {"the option order", [] {}, {"-Xmx64m", class_path}},
         {"where an option ends", [] {}, {class_path, "-Xmx6", "4m"}},
@@ -102,7 +104,7 @@ TEST(ClassCache, DigestIsStableAndChangesWithWhatMakesAnArchiveValid)
         const uint64_t before = digest_of(jdk, options);
         EXPECT_EQ(digest_of(jdk, options), before);
         c.change();
-        EXPECT_NE(digest_of(jdk, c.options), before);
+        EXPECT_NE(digest_of(jdk, c.options, c.main_class), before);
         unsetenv("JAVA_TOOL_OPTIONS");
         unsetenv("_JAVA_OPTIONS");
     }
@@ -195,8 +197,8 @@ TEST(ClassCache, ArchiveIsWrittenUnderATempNameAndMappedOnlyWhenWhole)
         EXPECT_STREQ(plan.option, ("-XX:ArchiveClassesAtExit=" + temp).c_str());
         EXPECT_FALSE(std::filesystem::exists(temp)); // nothing is left if the VM never writes it
         write_file(temp, c.file);
-        EXPECT_EQ(finish_class_cache(&plan), c.whole ? 1 : 0);
-        EXPECT_EQ(finish_class_cache(&plan), 0);
+        EXPECT_EQ(finish_class_cache(&plan, true), c.whole ? 1 : 0);
+        EXPECT_EQ(finish_class_cache(&plan, true), 0);
         EXPECT_FALSE(std::filesystem::exists(temp));
         EXPECT_EQ(read_file(archive), c.whole ? c.file : "");
         free_class_cache_plan(&plan);
@@ -207,6 +209,14 @@ TEST(ClassCache, ArchiveIsWrittenUnderATempNameAndMappedOnlyWhenWhole)
         const std::string option = c.whole ? "-XX:SharedArchiveFile=" + archive : "-XX:ArchiveClassesAtExit=" + temp;
         EXPECT_STREQ(plan.option, option.c_str());
         EXPECT_EQ(std::filesystem::exists(archive), c.whole);
+        free_class_cache_plan(&plan);
+
+        // A run whose program never ran keeps nothing.
+        std::filesystem::remove(archive);
+        prepare(jdk, {"-Xmx64m"}, &plan);
+        write_file(temp, c.file);
+        EXPECT_EQ(finish_class_cache(&plan, false), 0);
+        EXPECT_FALSE(std::filesystem::exists(temp) || std::filesystem::exists(archive));
         free_class_cache_plan(&plan);
     }
 }
