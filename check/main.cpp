@@ -1,10 +1,10 @@
 // velta-java-check: shows what velta-java would do with the same two
-// arguments, by taking the launcher's own steps up to the VM's start (with
-// --start, up to the call of main) and printing what each one found. A step
-// that fails writes the launcher's message to standard error (see
-// log_to_stderr.cpp) and the exit status becomes 1.
+// arguments, by running the launch itself up to the VM's creation (with
+// --start, up to the call of main, which it skips) and printing what each
+// step made. A step that fails writes the launcher's message to standard
+// error (see log_error.cpp) and the exit status becomes 1.
 #include "args/args.h"
-#include "launcher/launcher.h"
+#include "launcher/launch.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -54,10 +54,10 @@ constexpr launcher_key launcher_keys[] = {
     {"properties", default_properties_section, true},
 };
 
-void print_configuration(int32_t argument_count, char** arguments)
+void print_configuration()
 {
-    if (argument_count >= 3)
-        std::printf("Configuration: %s\n", arguments[2]);
+    if (launcher.argument_count >= 3)
+        std::printf("Configuration: %s\n", launcher.arguments[2]);
     else if (launcher.config_root != nullptr)
         std::printf("Configuration: %s (the system configuration)\n", system_config_path());
     else
@@ -81,25 +81,19 @@ void print_launcher_section()
     }
 }
 
-// Opens the VM library as the launcher does and prints what happened.
-// Returns its creation entry, or null.
-create_java_vm_entry check_vm_library()
+// What the launch's library step found; dlerror still holds its reason.
+void print_vm_library()
 {
-    const char* library_name = launcher_setting("jvm", default_vm_library);
-    std::printf("VM library: %s\n", library_name);
-    void* library = open_vm_library(library_name);
-    if (library == nullptr) {
+    std::printf("VM library: %s\n", launcher.vm_library_name);
+    if (launcher.vm_library == nullptr) {
         std::printf("  loads: no (%s)\n", dlerror());
-        return nullptr;
+        return;
     }
     std::printf("  loads: yes\n");
-    const create_java_vm_entry create = find_create_java_vm(library);
-    if (create == nullptr) {
+    if (launcher.create_vm == nullptr)
         std::printf("  exports JNI_CreateJavaVM: no (%s)\n", dlerror());
-        return nullptr;
-    }
-    std::printf("  exports JNI_CreateJavaVM: yes\n");
-    return create;
+    else
+        std::printf("  exports JNI_CreateJavaVM: yes\n");
 }
 
 void print_vm_options()
@@ -110,8 +104,9 @@ void print_vm_options()
 }
 
 // Returns 0, or -1 when memory ran out.
-int print_main_class(const char* class_name)
+int print_main_class()
 {
+    const char* class_name = launcher.main_class_name;
     char* slashed = static_cast<char*>(std::malloc(std::strlen(class_name) + 1));
     if (slashed == nullptr)
         return -1;
@@ -122,11 +117,11 @@ int print_main_class(const char* class_name)
 }
 
 // Returns 0, or -1 when memory ran out.
-int print_main_arguments(const char* argument_string)
+int print_main_arguments()
 {
     int32_t count = 0;
     char** vector = nullptr;
-    if (split_main_arguments(argument_string, &count, &vector) != 0)
+    if (split_main_arguments(launcher.main_argument_string, &count, &vector) != 0)
         return -1;
     std::printf("Main arguments: %d\n", static_cast<int>(count));
     for (int32_t i = 0; i < count; ++i)
@@ -135,36 +130,33 @@ int print_main_arguments(const char* argument_string)
     return 0;
 }
 
-// Creates the VM, resolves the main class and method and makes the argument
-// array as a launch does, without calling main; then stops the VM. Returns
-// 0, or -1 when a step failed.
-int check_start(create_java_vm_entry create, const char* class_name, const char* argument_string)
+// Goes on with the launch: creates the VM, resolves the main class and
+// method and makes the argument array, skips main and shuts the VM down.
+// Returns 0, or -1 when a step failed.
+int check_start()
 {
-    if (create == nullptr) {
+    if (launcher.create_vm == nullptr) {
         std::printf("Start: not tried, the VM library cannot be used\n");
         return -1;
     }
-    if (create_java_vm(create) != 0)
+    std::printf("Start:\n");
+    std::fflush(stdout);
+    continue_launch(launch_main_call);
+    if (launcher.vm == nullptr)
         return -1;
-    std::printf("Start:\n  VM created\n");
-    int status = -1;
-    jclass main_class = nullptr;
-    if (find_main_method(launcher.env, class_name, &main_class) != nullptr) {
+    std::printf("  VM created\n");
+    if (launcher.main_method != nullptr)
         std::printf("  main class loaded, main(String[]) found\n");
-        jobjectArray arguments = make_main_arguments(launcher.env, argument_string);
-        if (arguments != nullptr) {
-            std::printf("  String[%d] of main arguments made; main not called\n",
-                        static_cast<int>(launcher.env->GetArrayLength(arguments)));
-            launcher.env->DeleteLocalRef(arguments);
-            status = 0;
-        }
-    }
-    if (main_class != nullptr)
-        launcher.env->DeleteLocalRef(main_class);
-    if (stop_java_vm() != 0)
+    if (launcher.main_arguments != nullptr)
+        std::printf("  String[%d] of main arguments made; main not called\n",
+                    static_cast<int>(launcher.main_argument_count));
+    std::fflush(stdout);
+    if (launcher.next_step == launch_main_call)
+        launcher.next_step = launch_shutdown;
+    if (continue_launch(launch_end) != 0)
         return -1;
     std::printf("  VM destroyed\n");
-    return status;
+    return launcher.main_arguments != nullptr ? 0 : -1;
 }
 
 } // namespace
@@ -191,27 +183,26 @@ int main(int argc, char** argv)
     }
     // The launcher's command line: element 0 stands for the program, the
     // positional arguments follow.
-    const int32_t argument_count = argc - first_positional + 1;
-    char** arguments = argv + first_positional - 1;
+    launcher.argument_count = argc - first_positional + 1;
+    launcher.arguments = argv + first_positional - 1;
 
-    if (choose_configuration(argument_count, arguments) != 0)
+    continue_launch(launch_vm_creation);
+    // The configuration step failed: there is nothing to show.
+    if (launcher.vm_library_name == nullptr)
         return 1;
-    print_configuration(argument_count, arguments);
+    print_configuration();
     print_launcher_section();
-    if (prepare_vm_init_args() != 0)
+    // Building the VM options ran out of memory.
+    if (launcher.init_args.version == 0)
         return 1;
-
-    bool failed = false;
-    const create_java_vm_entry create = check_vm_library();
-    failed |= create == nullptr;
+    print_vm_library();
     print_vm_options();
-    const char* class_name = launcher_setting("mainclass", default_main_class);
-    const char* argument_string = launcher_setting("mainargs", default_main_arguments);
-    if (print_main_class(class_name) != 0 || print_main_arguments(argument_string) != 0) {
+    if (print_main_class() != 0 || print_main_arguments() != 0) {
         std::fputs("velta-java-check: out of memory\n", stderr);
         return 1;
     }
+    bool failed = launcher.exit_status != 0;
     if (start)
-        failed |= check_start(create, class_name, argument_string) != 0;
+        failed |= check_start() != 0;
     return failed ? 1 : 0;
 }

@@ -3,8 +3,9 @@
 //
 // Both records are exactly three pointers in the order below, because the
 // system's own configuration is handed over already parsed in this layout.
-// Nothing here changes or frees a configuration once it has been returned:
-// records and strings live until the process ends.
+// Nothing here changes a configuration once it has been returned; the
+// launcher keeps its one configuration until the process ends, and only a
+// caller that gives one up (a test, a tool) frees it with free_config.
 #pragma once
 
 #include <cstdint>
@@ -80,6 +81,11 @@ const char* parse_config_piece(config_parser* parser, const char* text, const ch
 // Frees everything `parser` has built and zeroes it, for a caller that gives
 // up on a text half parsed.
 void discard_config_parser(config_parser* parser);
+
+// Frees the configuration whose first section is `root` (null is allowed):
+// every section and property with its strings, as parse_config_text and
+// read_config_file made them.
+void free_config(config_section* root);
 
 // Returns a new copy of the token [start, end) with trailing blanks removed
 // and "^" escapes decoded, owned by the caller (free). Returns null when

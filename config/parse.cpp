@@ -103,11 +103,10 @@ char* copy_config_token(const char* start, const char* end)
     return copy;
 }
 
-void discard_config_parser(config_parser* parser)
+void free_config(config_section* root)
 {
-    config_section* section = parser->root;
-    while (section != nullptr) {
-        config_property* property = section->properties;
+    while (root != nullptr) {
+        config_property* property = root->properties;
         while (property != nullptr) {
             config_property* next = property->next;
             std::free(property->name);
@@ -115,11 +114,16 @@ void discard_config_parser(config_parser* parser)
             std::free(property);
             property = next;
         }
-        config_section* next = section->next;
-        std::free(section->name);
-        std::free(section);
-        section = next;
+        config_section* next = root->next;
+        std::free(root->name);
+        std::free(root);
+        root = next;
     }
+}
+
+void discard_config_parser(config_parser* parser)
+{
+    free_config(parser->root);
     *parser = config_parser{};
 }
 

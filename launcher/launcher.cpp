@@ -1,15 +1,17 @@
-#include "launcher/launcher.h"
+#include "launcher/launch.h"
 #include "platform/platform.h"
 
 launcher_state launcher;
 
-int choose_configuration(int32_t argument_count, char** arguments)
+namespace {
+
+int choose_configuration()
 {
-    launcher.section_name = argument_count >= 2 ? arguments[1] : default_launcher_section;
-    if (argument_count >= 3) {
-        launcher.config_root = read_config_file(arguments[2]);
+    launcher.section_name = launcher.argument_count >= 2 ? launcher.arguments[1] : default_launcher_section;
+    if (launcher.argument_count >= 3) {
+        launcher.config_root = read_config_file(launcher.arguments[2]);
         if (launcher.config_root == nullptr) {
-            syslog(log_priority_error, "Unable to read JVM configuration from %s", arguments[2]);
+            log_error("Unable to read JVM configuration from %s", launcher.arguments[2]);
             return -1;
         }
     } else {
@@ -18,15 +20,17 @@ int choose_configuration(int32_t argument_count, char** arguments)
     return 0;
 }
 
-const char* launcher_setting(const char* key, const char* default_value)
+void read_launcher_settings()
 {
-    return get_config_value(launcher.config_root, launcher.section_name, key, default_value);
+    launcher.vm_library_name = launcher_setting("jvm", default_vm_library);
+    launcher.main_class_name = launcher_setting("mainclass", default_main_class);
+    launcher.main_argument_string = launcher_setting("mainargs", default_main_arguments);
 }
 
 int stop_java_vm()
 {
     if (launcher.vm->DetachCurrentThread() != JNI_OK) {
-        syslog(log_priority_error, "Could not detach main thread");
+        log_error("Could not detach main thread");
         return -1;
     }
     // Waits for the application's non-daemon threads before it returns.
@@ -34,19 +38,52 @@ int stop_java_vm()
     return 0;
 }
 
+int end_launch(int exit_status)
+{
+    launcher.exit_status = exit_status;
+    launcher.next_step = launch_end;
+    return exit_status;
+}
+
+} // namespace
+
+bool take_step(launch_step step)
+{
+    if (launcher.next_step != step || step >= launcher.stop)
+        return false;
+    launcher.next_step = static_cast<launch_step>(step + 1);
+    return true;
+}
+
+const char* launcher_setting(const char* key, const char* default_value)
+{
+    return get_config_value(launcher.config_root, launcher.section_name, key, default_value);
+}
+
+int continue_launch(launch_step stop)
+{
+    launcher.stop = stop;
+    if (take_step(launch_configuration) && choose_configuration() != 0)
+        return end_launch(1);
+    if (take_step(launch_settings))
+        read_launcher_settings();
+    if (start_java_vm() != 0)
+        return end_launch(1);
+
+    // A misconfigured main class is reported by a VM that did start, and
+    // whatever the main class did, the VM is shut down the same way.
+    if (run_main_class(launcher.main_class_name, launcher.main_argument_string) != 0
+        && launcher.next_step < launch_shutdown)
+        launcher.next_step = launch_shutdown;
+
+    if (take_step(launch_shutdown) && stop_java_vm() != 0)
+        return end_launch(1);
+    return launcher.exit_status;
+}
+
 int launcher_main(int32_t argument_count, char** arguments)
 {
-    if (choose_configuration(argument_count, arguments) != 0)
-        return 1;
-    if (start_java_vm() != 0)
-        return 1;
-
-    // Looked up only now, so that a misconfigured class is reported by a VM
-    // that did start.
-    const char* main_class = launcher_setting("mainclass", default_main_class);
-    const char* main_arguments = launcher_setting("mainargs", default_main_arguments);
-    // Whatever the main class did, the VM is shut down the same way.
-    run_main_class(main_class, main_arguments);
-
-    return stop_java_vm() == 0 ? 0 : 1;
+    launcher.argument_count = argument_count;
+    launcher.arguments = arguments;
+    return continue_launch(launch_end);
 }

@@ -1,5 +1,5 @@
 #include "args/args.h"
-#include "launcher/launcher.h"
+#include "launcher/launch.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -115,19 +115,6 @@ jobjectArray new_string_array(JNIEnv* env, int32_t count, char** vector)
     return array;
 }
 
-jmethodID find_main_method(JNIEnv* env, const char* class_name, jclass* main_class)
-{
-    *main_class = find_class_dotted(env, class_name);
-    if (*main_class == nullptr) {
-        syslog(log_priority_error, "Unable to find main class %s", class_name);
-        return nullptr;
-    }
-    jmethodID main_method = env->GetStaticMethodID(*main_class, "main", "([Ljava/lang/String;)V");
-    if (main_method == nullptr)
-        syslog(log_priority_error, "Class %s does not have a main method", class_name);
-    return main_method;
-}
-
 int split_main_arguments(const char* argument_string, int32_t* count, char*** vector)
 {
     *count = 0;
@@ -146,35 +133,59 @@ int split_main_arguments(const char* argument_string, int32_t* count, char*** ve
     return 0;
 }
 
-jobjectArray make_main_arguments(JNIEnv* env, const char* argument_string)
+namespace {
+
+int find_main_method(const char* class_name)
+{
+    launcher.main_class = find_class_dotted(launcher.env, class_name);
+    if (launcher.main_class == nullptr) {
+        log_error("Unable to find main class %s", class_name);
+        return -1;
+    }
+    launcher.main_method = launcher.env->GetStaticMethodID(launcher.main_class, "main", "([Ljava/lang/String;)V");
+    if (launcher.main_method == nullptr) {
+        log_error("Class %s does not have a main method", class_name);
+        return -1;
+    }
+    return 0;
+}
+
+int make_main_arguments(const char* argument_string)
 {
     // The split arguments are only needed until the String[] holds them.
     int32_t count = 0;
     char** vector = nullptr;
-    jobjectArray arguments = split_main_arguments(argument_string, &count, &vector) == 0
-        ? new_string_array(env, count, vector)
-        : nullptr;
+    if (split_main_arguments(argument_string, &count, &vector) == 0)
+        launcher.main_arguments = new_string_array(launcher.env, count, vector);
     free_arguments(count, vector);
-    if (arguments == nullptr)
-        syslog(log_priority_error, "Error creating command arguments");
-    return arguments;
+    if (launcher.main_arguments == nullptr) {
+        log_error("Error creating command arguments");
+        return -1;
+    }
+    launcher.main_argument_count = count;
+    return 0;
 }
 
-int run_main_class(const char* class_name, const char* argument_string)
+int call_main_method()
 {
     JNIEnv* env = launcher.env;
-    jclass main_class = nullptr;
-    jmethodID main_method = find_main_method(env, class_name, &main_class);
-    if (main_method == nullptr)
-        return -1;
-    jobjectArray arguments = make_main_arguments(env, argument_string);
-    if (arguments == nullptr)
-        return -1;
-
-    env->CallStaticVoidMethod(main_class, main_method, arguments);
+    env->CallStaticVoidMethod(launcher.main_class, launcher.main_method, launcher.main_arguments);
     if (env->ExceptionCheck()) {
         env->ExceptionDescribe();
         return -1;
     }
+    return 0;
+}
+
+} // namespace
+
+int run_main_class(const char* class_name, const char* argument_string)
+{
+    if (take_step(launch_main_method) && find_main_method(class_name) != 0)
+        return -1;
+    if (take_step(launch_main_arguments) && make_main_arguments(argument_string) != 0)
+        return -1;
+    if (take_step(launch_main_call) && call_main_method() != 0)
+        return -1;
     return 0;
 }

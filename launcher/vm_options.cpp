@@ -1,4 +1,4 @@
-#include "launcher/launcher.h"
+#include "launcher/launch.h"
 #include "platform/platform.h"
 
 #include <cstdlib>
@@ -138,8 +138,13 @@ int build_vm_init_args()
     return 0;
 
 out_of_memory:
-    for (int32_t i = 0; i < made; ++i)
+    free_vm_options(made, options);
+    return -1;
+}
+
+void free_vm_options(int32_t count, JavaVMOption* options)
+{
+    for (int32_t i = 0; i < count; ++i)
         std::free(options[i].optionString);
     std::free(options);
-    return -1;
 }

@@ -3,7 +3,7 @@
 // the result and leave nothing allocated. See failing_allocator.h for how.
 #include "args/args.h"
 #include "config/config.h"
-#include "tests/config_test_support.h"
+#include "tests/support/config_text.h"
 #include "tests/support/failing_allocator.h"
 #include "tests/support/test_files.h"
 

@@ -1,5 +1,5 @@
 #include "config/config.h"
-#include "tests/config_test_support.h"
+#include "tests/support/config_text.h"
 
 #include <gtest/gtest.h>
 
@@ -57,19 +57,9 @@ TEST_P(ConfigParseText, GivesTheExpectedRecords)
 // each appended to what the parser left over from the one before.
 std::string dump_parsed_in_pieces(const std::string& text, std::size_t piece_size)
 {
-    config_parser parser{};
-    std::string buffer;
-    for (std::size_t fed = 0; !parser.ended;) {
-        const std::size_t piece = std::min(piece_size, text.size() - fed);
-        buffer.append(text, fed, piece);
-        fed += piece;
-        const char* rest = parse_config_piece(&parser, buffer.c_str(), buffer.c_str() + buffer.size(), fed == text.size());
-        if (rest == nullptr)
-            return "out of memory";
-        buffer.erase(0, static_cast<std::size_t>(rest - buffer.c_str()));
-    }
-    const config_ptr root(parser.root);
-    return dump_config(root.get());
+    bool out_of_memory = false;
+    const config_ptr root = parse_in_pieces(text.c_str(), text.size(), piece_size, &out_of_memory);
+    return out_of_memory ? "out of memory" : dump_config(root.get());
 }
 
 TEST_P(ConfigParseText, GivesTheSameRecordsInPiecesOfAnySize)

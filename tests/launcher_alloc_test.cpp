@@ -6,7 +6,7 @@
 // failing_allocator.h for how the failures are injected.
 #include "config/config.h"
 #include "launcher/launcher.h"
-#include "tests/launcher_test_support.h"
+#include "tests/support/launcher_state.h"
 #include "tests/support/failing_allocator.h"
 #include "tests/support/test_files.h"
 
@@ -25,14 +25,6 @@ void report_sites(const char* what, int sites)
 {
     std::printf("%s: %d allocation failure sites driven, each ended cleanly\n", what, sites);
     testing::Test::RecordProperty("failure_sites", sites);
-}
-
-std::vector<std::string> option_strings(const JavaVMInitArgs& args)
-{
-    std::vector<std::string> options;
-    for (jint i = 0; i < args.nOptions; ++i)
-        options.emplace_back(args.options[i].optionString);
-    return options;
 }
 
 TEST(VmOptionsAllocation, EveryFailedAllocationGivesMinusOneAndLeavesNoOption)
@@ -54,9 +46,7 @@ TEST(VmOptionsAllocation, EveryFailedAllocationGivesMinusOneAndLeavesNoOption)
             EXPECT_EQ(option_strings(launcher.init_args),
                       (std::vector<std::string>{"-Djava.class.path=/opt/app.jar:/opt/lib/*:C:\\x.jar", "-Xmx256m",
                                                 "-Xss1m", "-Dapp.mode=production", "-Dapp.flag"}));
-            for (jint i = 0; i < launcher.init_args.nOptions; ++i)
-                std::free(launcher.init_args.options[i].optionString);
-            std::free(launcher.init_args.options);
+            free_vm_options(launcher.init_args.nOptions, launcher.init_args.options);
             launcher.init_args = JavaVMInitArgs{};
             EXPECT_EQ(allocations.live, 0);
             allocations.counting = false;
@@ -100,7 +90,7 @@ TEST(LauncherAllocation, EveryFailedAllocationEndsTheRunCleanly)
                              "[java.options]\n-Xmx64m\n[java.properties]\napp.mode=production\napp.flag\n");
     const std::string syslog = scratch.file("syslog");
     const std::string vm = scratch.file("vm");
-    setenv("VELTA_SYSLOG_CAPTURE", syslog.c_str(), 1);
+    setenv("VELTA_LOG_CAPTURE", syslog.c_str(), 1);
     setenv("VELTA_FAKE_JVM_RECORD", vm.c_str(), 1);
     setenv("VELTA_FAKE_JVM_RESULT", "0", 1);
     setenv("VELTA_FAKE_JVM_DETACH", "0", 1);

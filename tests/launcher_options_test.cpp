@@ -1,7 +1,7 @@
 // The VM's init-args record as the launcher builds it from configuration.
 #include "config/config.h"
 #include "launcher/launcher.h"
-#include "tests/launcher_test_support.h"
+#include "tests/support/launcher_state.h"
 
 #include <gtest/gtest.h>
 
@@ -26,11 +26,9 @@ std::vector<std::string> built_options(const char* section, const char* text)
     const JavaVMInitArgs& args = launcher.init_args;
     EXPECT_EQ(args.version, 0x00010002);
     EXPECT_EQ(args.ignoreUnrecognized, JNI_FALSE);
-    std::vector<std::string> options;
-    for (jint i = 0; i < args.nOptions; ++i) {
+    for (jint i = 0; i < args.nOptions; ++i)
         EXPECT_EQ(args.options[i].extraInfo, nullptr);
-        options.emplace_back(args.options[i].optionString);
-    }
+    const std::vector<std::string> options = option_strings(args);
     release_launcher_state();
     return options;
 }

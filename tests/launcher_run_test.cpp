@@ -2,7 +2,7 @@
 // libraries: its decisions on failures, its exit statuses and what it logs.
 // The system log is captured by the syslog stand-in linked into this test.
 #include "launcher/launcher.h"
-#include "tests/launcher_test_support.h"
+#include "tests/support/launcher_state.h"
 #include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +27,7 @@ run_result run(const std::string& config_text, std::vector<std::string> argument
     scratch_folder scratch;
     const std::string config = scratch.file("launcher.conf");
     write_file(config, config_text);
-    setenv("VELTA_SYSLOG_CAPTURE", scratch.file("syslog").c_str(), 1);
+    setenv("VELTA_LOG_CAPTURE", scratch.file("syslog").c_str(), 1);
     setenv("VELTA_FAKE_JVM_RECORD", scratch.file("vm").c_str(), 1);
     setenv("VELTA_FAKE_JVM_RESULT", create_result, 1);
     setenv("VELTA_FAKE_JVM_DETACH", detach_result, 1);

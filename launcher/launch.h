@@ -1,0 +1,41 @@
+// The launch taken step by step, for the launcher's own files and for a tool
+// that reports on a launch (velta-java-check): it runs the launch up to a
+// stop point, reads what the steps made from `launcher`, and goes on. The
+// order of the steps is written once, in continue_launch; nothing else takes
+// them.
+#pragma once
+
+#include "launcher/launcher.h"
+
+#include <cstdint>
+
+// Takes the launch's steps in order, from launcher.next_step up to, not
+// including, `stop`: configuration, settings, then start_java_vm's and
+// run_main_class's, then the shutdown. A failure of the main class's own
+// steps goes on with the shutdown; any other failure ends the launch
+// (next_step becomes launch_end). Returns the exit status so far: 1 once a
+// step failed that ends the run, otherwise 0.
+//
+// Called again with a later stop, it goes on where it stopped. A caller that
+// stops before launch_main_call may skip main by setting next_step to
+// launch_shutdown, so that the VM is still shut down as after main.
+int continue_launch(launch_step stop);
+
+// Returns whether the launch takes `step` now: it is the next step and lies
+// before the stop. If so, the step counts as taken, whatever its outcome.
+bool take_step(launch_step step);
+
+// Returns the value of `key` in the launcher section, or `default_value`
+// (see get_config_value).
+const char* launcher_setting(const char* key, const char* default_value);
+
+// Splits `argument_string` (see split_arguments) into a new vector, stored
+// with its length in *vector and *count and owned by the caller
+// (free_arguments); no arguments give a null vector. Returns 0, or -1 when
+// memory ran out, leaving *count 0, *vector null and nothing allocated.
+// Logs nothing.
+int split_main_arguments(const char* argument_string, int32_t* count, char*** vector);
+
+// Writes `dotted` with every "." turned into "/" to `slashed`, which has room
+// for strlen(dotted) + 1 bytes: the form FindClass takes.
+void convert_dots_to_slashes(const char* dotted, char* slashed);
