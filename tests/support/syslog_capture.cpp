@@ -11,7 +11,7 @@
 
 namespace {
 
-void capture(int priority, const char* format, va_list arguments)
+__attribute__((format(printf, 2, 0))) void capture(int priority, const char* format, va_list arguments)
 {
     append_log_line("VELTA_SYSLOG_CAPTURE", priority & 7, format, arguments);
 }
@@ -22,8 +22,9 @@ extern "C" {
 
 // glibc's fortified entry points, which <syslog.h> declares only under
 // _FORTIFY_SOURCE.
-void __syslog_chk(int priority, int flag, const char* format, ...);
-void __vsyslog_chk(int priority, int flag, const char* format, va_list arguments);
+__attribute__((format(printf, 3, 4))) void __syslog_chk(int priority, int flag, const char* format, ...);
+__attribute__((format(printf, 3, 0))) void __vsyslog_chk(int priority, int flag, const char* format,
+                                                         va_list arguments);
 
 __attribute__((visibility("default"))) void vsyslog(int priority, const char* format, va_list arguments)
 {
