@@ -75,5 +75,6 @@ velta_add_e2e_test(examples_e2e_tests examples_e2e_test.cpp
   DEFINITIONS
     VELTA_BUILD_JVM="${JAVA_JVM_LIBRARY}"
     VELTA_SAMPLE_CONF="${PROJECT_BINARY_DIR}/examples/sample.conf"
+    VELTA_HEARTBEAT_CONF="${PROJECT_BINARY_DIR}/examples/heartbeat.conf"
     VELTA_HEARTBEAT_JAR="${velta_heartbeat_jar}"
   DEPENDS velta_sample velta_heartbeat)
