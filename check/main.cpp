@@ -26,23 +26,26 @@
 namespace {
 
 constexpr char usage[] =
-    "Usage: velta-java-check [--start] [--] [SECTION [CONFIG-FILE]]\n"
+    "Usage: velta-java-check [--start] [--] [SECTION [CONFIG-FILE [ARGUMENT...]]]\n"
     "       velta-java-check --help | --version\n"
     "\n"
-    "Shows what 'velta-java SECTION CONFIG-FILE' would do, without running the\n"
-    "Java program. SECTION is the launcher section (default java); without\n"
-    "CONFIG-FILE the system configuration is read, as velta-java reads it.\n"
+    "Shows what 'velta-java SECTION CONFIG-FILE ARGUMENT...' would do, without\n"
+    "running the Java program. SECTION is the launcher section (default java);\n"
+    "without CONFIG-FILE the system configuration is read, as velta-java reads\n"
+    "it. The ARGUMENTs follow the main arguments when the section says\n"
+    "passargs = yes.\n"
     "\n"
     "Printed on standard output, in order: the configuration read, the keys of\n"
-    "the launcher section, the VM library and whether it loads and exports\n"
-    "JNI_CreateJavaVM, each VM option exactly as the VM receives it (those it\n"
-    "takes from JAVA_TOOL_OPTIONS and _JAVA_OPTIONS marked), the class-path\n"
-    "entries, the main class as configured and as FindClass takes it and the\n"
-    "entry that holds it, and each main argument in brackets. Bytes that are\n"
-    "control characters or not UTF-8, and \"^\", are printed as ^XX, as the\n"
-    "configuration escapes them. Lines starting with \"warning:\" point at what\n"
-    "a launch would not report: a missing class-path entry or section, a main\n"
-    "class on none of the entries, a configuration that others may write.\n"
+    "the launcher section (with expand = yes, as expanded), the VM library and\n"
+    "whether it loads and exports JNI_CreateJavaVM, each VM option exactly as\n"
+    "the VM receives it (those it takes from JAVA_TOOL_OPTIONS and _JAVA_OPTIONS\n"
+    "marked), the class-path entries, the main class as configured and as\n"
+    "FindClass takes it and the entry that holds it, and each main argument in\n"
+    "brackets. Bytes that are control characters or not UTF-8, and \"^\", are\n"
+    "printed as ^XX, as the configuration escapes them. Lines starting with\n"
+    "\"warning:\" point at what a launch would not report: a missing class-path\n"
+    "entry or section, a main class on none of the entries, a configuration\n"
+    "that others may write.\n"
     "\n"
     "  --start    also create the VM, load the main class, find its\n"
     "             main(String[]) and make the argument array, then destroy the\n"
@@ -50,7 +53,8 @@ constexpr char usage[] =
     "             runs\n"
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n"
-    "  --         end of the options\n"
+    "  --         end of the options, which may stand anywhere before it; an\n"
+    "             ARGUMENT that starts with \"-\" follows it\n"
     "\n"
     "Where the launch would fail, the message velta-java would log is written to\n"
     "standard error.\n"
@@ -72,6 +76,8 @@ constexpr launcher_key launcher_keys[] = {
     {"options", default_options_section, true},
     {"properties", default_properties_section, true},
     {"failstatus", "0", false},
+    {"passargs", default_pass_arguments, false},
+    {"expand", default_expand_variables, false},
 };
 
 // Set while --start runs the VM: an end of the process then is the VM's.
@@ -326,7 +332,7 @@ int print_main_arguments()
 {
     int32_t count = 0;
     char** vector = nullptr;
-    if (split_main_arguments(launcher.main_argument_string, &count, &vector) != 0)
+    if (make_main_argument_vector(launcher.main_argument_string, &count, &vector) != 0)
         return -1;
     std::printf("Main arguments: %d\n", static_cast<int>(count));
     for (int32_t i = 0; i < count; ++i) {

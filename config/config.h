@@ -35,6 +35,10 @@ config_section* find_config_section(const config_section* root, const char* name
 // `section` is null or has no such property.
 const char* find_config_value(const config_section* section, const char* key);
 
+// Returns the first property of `section` named `key`, or null when
+// `section` is null or has no such property.
+config_property* find_config_property(const config_section* section, const char* key);
+
 // Returns the value of `key` in the first section named `section_name`, or
 // `default_value` when there is no such section or key. The result is never
 // a copy: it points into the configuration, is the shared "", or is

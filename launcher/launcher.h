@@ -47,6 +47,8 @@ struct launcher_state {
     int exit_status;             // the run's status so far: 1 once a step failed
                                  // that ends the run, fail_status once main failed
 
+    bool pass_arguments;              // launch_settings: passargs = yes
+    bool expand_variables;            // launch_settings: expand = yes
     const char* vm_library_name;      // launch_settings: the keys' values,
     const char* main_class_name;      // pointing into the configuration or
     const char* main_argument_string; // at the defaults below
@@ -70,11 +72,19 @@ inline constexpr char default_main_arguments[] = "";
 inline constexpr char default_class_path_section[] = "java.classpaths";
 inline constexpr char default_options_section[] = "java.options";
 inline constexpr char default_properties_section[] = "java.properties";
+inline constexpr char default_pass_arguments[] = "no";
+inline constexpr char default_expand_variables[] = "no";
 
 // The main function: runs the whole launch and returns the exit status, 0 or
 // 1. Element 1 of `arguments` names the launcher section (default "java"),
 // element 2 a configuration file (default: the system configuration); later
-// elements are ignored.
+// elements are main's last arguments when the launcher section says
+// passargs = yes, and are ignored otherwise.
+//
+// With expand = yes, the settings step replaces strings of the configuration
+// in use by their expansions (see expand_configuration in launch.h): the
+// launch owns that configuration, and what it reads from then on, as a tool
+// that reports on the launch does, are the expanded values.
 int launcher_main(int32_t argument_count, char** arguments);
 
 // Starts the VM: builds the VM options, loads the VM library named by the

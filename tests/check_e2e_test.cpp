@@ -63,6 +63,8 @@ TEST(Checker, ReportsEachLaunchFailureWithTheLaunchersOwnMessage)
     } cases[] = {
         {"configuration unreadable", "", false, {}},
         {"configuration without a section", "# nothing\n", false, {}},
+        {"setting refused", "[java]\njvm=" VELTA_FAKE_JVM "\npassargs=1\n", false, {}},
+        {"variable undefined", "[java]\nexpand=yes\njvm=${VELTA_UNDEFINED}\n", false, {}},
         {"VM library missing", "[java]\njvm=/nonexistent/libjvm.so\n", false, {}},
         {"library without JNI_CreateJavaVM", "[java]\njvm=" VELTA_NO_CREATE_VM "\n", false, {}},
         {"VM creation refused", "[java]\njvm=" VELTA_FAKE_JVM "\n", true, {{"VELTA_FAKE_JVM_RESULT", "-3"}}},
@@ -131,39 +133,44 @@ TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
 {
     scratch_folder scratch;
     const std::string config = scratch.file("c.conf");
-    write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\nmainclass=com.example.App\nmainargs= one \"two  three\" '' 'it\"s'"
-                       " x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\noptions=opts\n[opts]\n-Xmx64m\n");
-    const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config});
+    write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\nmainclass=com.example.App$$Inner\n"
+                       "mainargs= one \"two  three\" '' 'it\"s' ${CONFDIR} x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
+                       "options=opts\npassargs=yes\nexpand=yes\n[opts]\n-Xmx64m\n");
+    const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config, "five six"});
     EXPECT_EQ(checked.process.status, 0);
     EXPECT_EQ(checked.process.errors, "");
     EXPECT_EQ(checked.process.output,
               "Configuration: " + config + "\n"
               "Launcher section: [java]\n"
               "  jvm = " VELTA_FAKE_JVM "\n"
-              "  mainclass = com.example.App\n"
-              "  mainargs = one \"two  three\" '' 'it\"s' x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
+              "  mainclass = com.example.App$Inner\n"
+              "  mainargs = one \"two  three\" '' 'it\"s' " + scratch.path + " x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
               "  classpaths = java.classpaths (default; no such section)\n"
               "  options = opts\n"
               "  properties = java.properties (default; no such section)\n"
               "  failstatus = 0 (default)\n"
+              "  passargs = yes\n"
+              "  expand = yes\n"
               "VM library: " VELTA_FAKE_JVM "\n"
               "  loads: yes\n"
               "  exports JNI_CreateJavaVM: yes\n"
               "VM options: 1\n"
               "  1: -Xmx64m\n"
               "Class path: none given; the VM searches the current folder\n"
-              "Main class: com.example.App\n"
-              "  as FindClass takes it: com/example/App\n"
-              "warning: main class com.example.App is in none of the class-path entries; a class of the JDK's own "
-              "modules is still possible (--start tells)\n"
-              "Main arguments: 7\n"
+              "Main class: com.example.App$Inner\n"
+              "  as FindClass takes it: com/example/App$Inner\n"
+              "warning: main class com.example.App$Inner is in none of the class-path entries; a class of the JDK's "
+              "own modules is still possible (--start tells)\n"
+              "Main arguments: 9\n"
               "  1: [one]\n"
               "  2: [two  three]\n"
               "  3: []\n"
               "  4: [it\"s]\n"
-              "  5: [x^0Ay^7F]\n"
-              "  6: [^FF^5E]\n"
-              "  7: [\xc3\xbc^ED^A0^80]\n");
+              "  5: [" + scratch.path + "]\n"
+              "  6: [x^0Ay^7F]\n"
+              "  7: [^FF^5E]\n"
+              "  8: [\xc3\xbc^ED^A0^80]\n"
+              "  9: [five six]\n");
     // A report that cannot be written is an error, not silence.
     const process_result full = run_process({"/bin/sh", "-c", VELTA_JAVA_CHECK " java " + config + " >/dev/full"}, {});
     EXPECT_EQ(full.status, 1);

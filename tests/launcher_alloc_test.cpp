@@ -84,10 +84,10 @@ TEST(LauncherAllocation, EveryFailedAllocationEndsTheRunCleanly)
 {
     scratch_folder scratch;
     const std::string config = scratch.file("app.conf");
-    write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\nmainclass=" + long_class
+    write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\nexpand=yes\npassargs=yes\nmainclass=" + long_class
                            + "\nmainargs=alpha \"beta gamma\" ''\n"
-                             "[java.classpaths]\n/opt/app.jar\n/opt/lib/*\n"
-                             "[java.options]\n-Xmx64m\n[java.properties]\napp.mode=production\napp.flag\n");
+                             "[java.classpaths]\n${CONFDIR}/app.jar\n/opt/lib/*\n"
+                             "[java.options]\n-Xmx64m\n[java.properties]\napp.mode=production\napp.$$flag\n");
     const std::string syslog = scratch.file("syslog");
     const std::string vm = scratch.file("vm");
     setenv("VELTA_LOG_CAPTURE", syslog.c_str(), 1);
@@ -98,8 +98,8 @@ TEST(LauncherAllocation, EveryFailedAllocationEndsTheRunCleanly)
 
     // The VM is created from the complete options or not at all.
     const std::string creation = "version 0x00010002\nignoreUnrecognized 0\nnOptions 4\n"
-                                 "option -Djava.class.path=/opt/app.jar:/opt/lib/*\noption -Xmx64m\n"
-                                 "option -Dapp.mode=production\noption -Dapp.flag\n";
+                                 "option -Djava.class.path=" + scratch.path + "/app.jar:/opt/lib/*\noption -Xmx64m\n"
+                                 "option -Dapp.mode=production\noption -Dapp.$flag\n";
     const std::string shutdown = "DetachCurrentThread\nDestroyJavaVM\n";
     const std::string found_main = "FindClass " + slashed(long_class) + "\nGetStaticMethodID main\n";
     const std::map<std::string, outcome> outcomes = {
@@ -109,20 +109,21 @@ TEST(LauncherAllocation, EveryFailedAllocationEndsTheRunCleanly)
         {"3 Unable to find main class " + long_class + "\n", {0, creation + shutdown}},
         {"3 Error creating command arguments\n", {0, creation + found_main + shutdown}},
         {"", {0, creation + found_main + "FindClass java/lang/String\nFindClass java/lang/String\n"
-                     "FindClass java/lang/String\nFindClass java/lang/String\n"
-                     "CallStaticVoidMethod 3\nargument alpha\nargument beta gamma\nargument \n" + shutdown}},
+                     "FindClass java/lang/String\nFindClass java/lang/String\nFindClass java/lang/String\n"
+                     "CallStaticVoidMethod 4\nargument alpha\nargument beta gamma\nargument \nargument passed\n"
+                     + shutdown}},
     };
     std::map<std::string, int> sites_per_message;
 
-    std::string arguments[] = {"velta-java", "java", config};
-    char* argv[] = {arguments[0].data(), arguments[1].data(), arguments[2].data()};
+    std::string arguments[] = {"velta-java", "java", config, "passed"};
+    char* argv[] = {arguments[0].data(), arguments[1].data(), arguments[2].data(), arguments[3].data()};
     for (int n = 1;; ++n) {
         SCOPED_TRACE(n);
         std::filesystem::remove(syslog);
         std::filesystem::remove(vm);
         release_launcher_state();
         allocations = {true, 0, n, 0};
-        const int status = launcher_main(3, argv);
+        const int status = launcher_main(4, argv);
         allocations.fail_at = 0;
         const bool completed = allocations.calls < n;
         // What the run kept for the life of the process is all it holds.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -272,6 +273,66 @@ TEST(Program, HelpAndVersionArePrintedNotTakenAsSections)
     }
 }
 
+TEST(StandInVm, PassedArgumentsAndExpandedValuesReachTheVmAndMainUnchanged)
+{
+    scratch_folder scratch;
+    write_file(scratch.file("c.conf"), "[app]\njvm=${VELTA_TEST_JVM}\nexpand=yes\npassargs=yes\nmainclass=app.Main$Inner\n"
+                                       "mainargs=${CONFDIR} $${HOME}\n[java.classpaths]\n${CONFDIR}/lib/*\n");
+    const std::map<std::string, std::string> environment = {
+        {"VELTA_TEST_JVM", VELTA_FAKE_JVM}, {"VELTA_FAKE_JVM_RECORD", scratch.file("vm")},
+        {"VELTA_FAKE_JVM_RESULT", "0"}, {"VELTA_FAKE_JVM_CLASS", "app/Main$Inner"}};
+    // A relative configuration path is taken from the working folder.
+    const struct {
+        const char* working_folder;
+        std::string config;
+        std::string folder;
+    } cases[] = {
+        {"", scratch.file("c.conf"), scratch.path},
+        {"/", scratch.file("c.conf").substr(1), scratch.path},
+        {scratch.path.c_str(), ".//c.conf", scratch.path + "/."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.config);
+        std::filesystem::remove(scratch.file("vm"));
+        const launch_result result = launch({VELTA_JAVA, "app", c.config, "two words", "", "${HOME}"}, environment,
+                                            c.working_folder);
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.logged, "");
+        const std::string record = read_file(scratch.file("vm"));
+        const std::string creation = "version 0x00010002\nignoreUnrecognized 0\nnOptions 1\noption -Djava.class.path="
+                                   + c.folder + "/lib/*\nFindClass app/Main$Inner\n";
+        EXPECT_EQ(record.substr(0, creation.size()), creation);
+        EXPECT_NE(record.find("CallStaticVoidMethod 5\nargument " + c.folder + "\nargument ${HOME}\n"
+                              "argument two words\nargument \nargument ${HOME}\n"),
+                  std::string::npos) << record;
+    }
+}
+
+TEST(StandInVm, WrongSettingsAndUndefinedVariablesEndTheRunBeforeTheVm)
+{
+    scratch_folder scratch;
+    const struct {
+        const char* section;
+        const char* logged;
+    } cases[] = {
+        {"passargs=maybe\n", "3 Invalid value maybe for passargs\n"},
+        {"passargs\n", "3 Invalid value  for passargs\n"},
+        {"expand=true\n", "3 Invalid value true for expand\n"},
+        {"expand=NO\n", "3 Invalid value NO for expand\n"},
+        {"expand=yes\nmainclass=${VELTA_UNSET}.Main\n", "3 Undefined variable VELTA_UNSET\n"},
+        {"expand=yes\n[java.options]\n-Xmx1m\n-Xss${VELTA_UNSET_TOO}\n", "3 Undefined variable VELTA_UNSET_TOO\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        write_file(scratch.file("c.conf"), std::string("[java]\njvm=" VELTA_FAKE_JVM "\n") + c.section);
+        const launch_result result = launch({VELTA_JAVA, "java", scratch.file("c.conf")},
+                                            {{"VELTA_FAKE_JVM_RECORD", scratch.file("vm")}});
+        EXPECT_EQ(result.process.status, 1);
+        EXPECT_EQ(result.logged, c.logged);
+        EXPECT_EQ(read_file(scratch.file("vm")), "") << "the VM was created";
+    }
+}
+
 // velta-java-test-sysconfig reads its system configuration from
 // VELTA_TEST_SYSTEM_CONFIG, which these tests write and remove.
 class SystemConfiguration : public testing::Test {
@@ -283,13 +344,15 @@ TEST_F(SystemConfiguration, IsUsedWhenNoFileIsNamed)
 {
     scratch_folder scratch;
     write_file(VELTA_TEST_SYSTEM_CONFIG, "[java]\njvm=" VELTA_FAKE_JVM "\n[java.options]\n-Xjava\n"
-                                         "[app]\njvm=" VELTA_FAKE_JVM "\noptions=app.options\n[app.options]\n-Xapp\n");
+                                         "[app]\njvm=" VELTA_FAKE_JVM "\nproperties=app.properties\nexpand=yes\n"
+                                         "[app.properties]\nfolder=${CONFDIR}\n");
+    const std::string folder = std::filesystem::path(VELTA_TEST_SYSTEM_CONFIG).parent_path();
     const struct {
         std::vector<std::string> arguments;
-        const char* option;
+        std::string option;
     } cases[] = {
         {{VELTA_JAVA_SYSCONFIG}, "option -Xjava\n"},
-        {{VELTA_JAVA_SYSCONFIG, "app"}, "option -Xapp\n"},
+        {{VELTA_JAVA_SYSCONFIG, "app"}, "option -Dfolder=" + folder + "\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.option);
