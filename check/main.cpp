@@ -23,8 +23,9 @@ constexpr char usage[] =
     "CONFIG-FILE the system configuration is read, as velta-java reads it.\n"
     "\n"
     "Printed on standard output, in order: the configuration read, the keys of\n"
-    "the launcher section, the VM library and whether it loads and exports\n"
-    "JNI_CreateJavaVM, each VM option exactly as the VM receives it, the main\n"
+    "the launcher section, the VM library (for a JDK folder, the libjvm.so it\n"
+    "holds) and whether it loads and exports JNI_CreateJavaVM, each VM option\n"
+    "exactly as the VM receives it (class-path wildcards expanded), the main\n"
     "class as configured and as FindClass takes it, and each main argument in\n"
     "brackets.\n"
     "\n"
@@ -81,12 +82,20 @@ void print_launcher_section()
     }
 }
 
-// What the launch's library step found; dlerror still holds its reason.
+// What the launch's library step found; dlerror still holds its reason,
+// unless dlopen was not called: for an empty name, or when memory ran out.
 void print_vm_library()
 {
-    std::printf("VM library: %s\n", launcher.vm_library_name);
+    const char* name = launcher.vm_library_name;
+    std::printf("VM library: %s\n", name[0] != '\0' ? name : "(empty: loads nothing)");
+    if (launcher.jdk_vm_library != nullptr)
+        std::printf("  a JDK folder: loads %s\n", launcher.jdk_vm_library);
     if (launcher.vm_library == nullptr) {
-        std::printf("  loads: no (%s)\n", dlerror());
+        const char* reason = dlerror();
+        if (reason != nullptr)
+            std::printf("  loads: no (%s)\n", reason);
+        else
+            std::printf("  loads: no\n");
         return;
     }
     std::printf("  loads: yes\n");

@@ -60,6 +60,8 @@ TEST(Checker, ReportsEachLaunchFailureWithTheLaunchersOwnMessage)
         {"configuration unreadable", "", false, {}},
         {"configuration without a section", "# nothing\n", false, {}},
         {"VM library missing", "[java]\njvm=/nonexistent/libjvm.so\n", false, {}},
+        {"VM library named by an empty value", "[java]\njvm=\n", false, {}},
+        {"folder without lib/server/libjvm.so", "[java]\njvm=/\n", false, {}},
         {"library without JNI_CreateJavaVM", "[java]\njvm=" VELTA_NO_CREATE_VM "\n", false, {}},
         {"VM creation refused", "[java]\njvm=" VELTA_FAKE_JVM "\n", true, {{"VELTA_FAKE_JVM_RESULT", "-3"}}},
         {"main class missing", "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.Missing\n" + jar_section, true, {}},
@@ -95,9 +97,12 @@ TEST(Checker, ListsExactlyTheOptionsTheStandInVmReceives)
 {
     scratch_folder scratch;
     write_file(scratch.file("c.conf"), "[app]\njvm=" VELTA_FAKE_JVM "\nclasspaths=cp\nproperties=props\n"
-                                       "[cp]\n/a.jar\nC:/b\n[java.options]\n-Xmx64m\n-Xbootclasspath/a=/x.jar\n"
+                                       "[cp]\n/a.jar\n= /nameless.jar\nC:/b\n" + scratch.path + "/*\n[java.options]\n"
+                                       "-Xmx64m\n-Xbootclasspath/a : /x.jar\n--add-opens=java.base/java.lang=ALL-UNNAMED\n"
                                        "=nameless\n-Xss1m^20\n[props]\nk = v = w\nflag\nspaced: ^20a b^20\n");
-    const std::vector<std::string> expected = {"-Djava.class.path=/a.jar:C:/b", "-Xmx64m", "-Xbootclasspath/a:/x.jar",
+    write_file(scratch.file("lib.jar"), "");
+    const std::vector<std::string> expected = {"-Djava.class.path=/a.jar:C:/b:" + scratch.file("lib.jar"), "-Xmx64m",
+                                               "-Xbootclasspath/a:/x.jar", "--add-opens=java.base/java.lang=ALL-UNNAMED",
                                                "-Xss1m ", "-Dk=v = w", "-Dflag", "-Dspaced= a b "};
 
     const launch_result launched = launch({VELTA_JAVA, "app", scratch.file("c.conf")},
@@ -152,6 +157,21 @@ TEST(Checker, PrintsEveryStepInOrder)
               "  2: [two  three]\n"
               "  3: []\n"
               "  4: [it\"s]\n");
+}
+
+TEST(Checker, ShowsTheLibraryAJdkFolderLoadsAndSkipsAByteOrderMark)
+{
+    scratch_folder scratch;
+    const std::string libjvm = VELTA_BUILD_JVM;
+    const std::string jdk = libjvm.substr(0, libjvm.rfind("/lib/server/libjvm.so"));
+    write_file(scratch.file("c.conf"), "\xEF\xBB\xBF[java]\njvm=" + jdk + "\n");
+    const launch_result checked = launch({VELTA_JAVA_CHECK, "java", scratch.file("c.conf")});
+    EXPECT_EQ(checked.process.status, 0) << checked.process.errors;
+    const std::string& output = checked.process.output;
+    EXPECT_NE(output.find("\n  jvm = " + jdk + "\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("\nVM library: " + jdk + "\n  a JDK folder: loads " + libjvm + "\n  loads: yes\n"),
+              std::string::npos)
+        << output;
 }
 
 TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
