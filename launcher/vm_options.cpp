@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -74,22 +75,43 @@ bool is_jar_file(DIR* folder, const dirent* file)
     return fstatat(dirfd(folder), file->d_name, &info, 0) == 0 && S_ISREG(info.st_mode);
 }
 
-int compare_names(const void* a, const void* b)
-{
-    return std::strcmp(*static_cast<char* const*>(a), *static_cast<char* const*>(b));
-}
-
 // The jars a wildcard entry stands for.
 struct jar_listing {
-    char* folder;  // the entry without its "*", put before each name
-    char** names;  // sorted bytewise; the pointers and the names are one block
+    char* folder; // the entry without its "*", put before each name
+    char* text;   // the names, each followed by its NUL, as the folder gave them
+    char** names; // pointers into `text`, sorted bytewise
     size_t count;
 };
+
+// Appends the `size` bytes at `name` to listing->text, which holds *used of
+// its *capacity bytes, doubling it when it is full. Returns false when memory
+// runs out.
+bool append_name(jar_listing* listing, size_t* used, size_t* capacity, const char* name, size_t size)
+{
+    if (*used + size > *capacity) {
+        const size_t grown = std::max({size_t{256}, 2 * *capacity, *used + size});
+        char* text = static_cast<char*>(std::malloc(grown));
+        if (text == nullptr)
+            return false;
+        if (*used > 0)
+            std::memcpy(text, listing->text, *used);
+        std::free(listing->text);
+        listing->text = text;
+        *capacity = grown;
+    }
+    std::memcpy(listing->text + *used, name, size);
+    *used += size;
+    return true;
+}
 
 // Fills `listing`, zero-initialised, with the jars of the folder that the
 // wildcard `entry` names. A folder that is missing or cannot be read lists
 // nothing. Returns 0, or -1 when memory runs out; either way the caller
 // frees what `listing` holds.
+//
+// The folder is read once, into a buffer that grows: reading a folder costs
+// more than everything else a listing does (for 2,000 jars, about half a
+// millisecond), so it is not read a second time to be measured first.
 int list_jar_files(const config_property* entry, jar_listing* listing)
 {
     const size_t length = put_property(nullptr, 0, entry, '\0');
@@ -100,35 +122,28 @@ int list_jar_files(const config_property* entry, jar_listing* listing)
     DIR* folder = opendir(length > 1 ? listing->folder : ".");
     if (folder == nullptr)
         return errno == ENOMEM ? -1 : 0;
-
-    // The names are measured, then copied by a second reading of the folder;
-    // what appears in between is taken only as far as the measure allows.
-    size_t count = 0;
-    size_t bytes = 0;
-    for (const dirent* file; (file = readdir(folder)) != nullptr;) {
+    size_t used = 0;
+    size_t capacity = 0;
+    bool appended = true;
+    for (const dirent* file; appended && (file = readdir(folder)) != nullptr;) {
         if (is_jar_file(folder, file)) {
-            ++count;
-            bytes += std::strlen(file->d_name) + 1;
+            appended = append_name(listing, &used, &capacity, file->d_name, std::strlen(file->d_name) + 1);
+            listing->count += appended ? 1 : 0;
         }
-    }
-    int result = 0;
-    if (count > 0 && (listing->names = static_cast<char**>(std::malloc(count * sizeof(char*) + bytes))) == nullptr)
-        result = -1;
-    if (listing->names != nullptr) {
-        rewinddir(folder);
-        char* name = reinterpret_cast<char*>(listing->names + count);
-        for (const dirent* file; listing->count < count && (file = readdir(folder)) != nullptr;) {
-            const size_t size = std::strlen(file->d_name) + 1;
-            if (size > bytes || !is_jar_file(folder, file))
-                continue;
-            listing->names[listing->count++] = static_cast<char*>(std::memcpy(name, file->d_name, size));
-            name += size;
-            bytes -= size;
-        }
-        std::qsort(listing->names, listing->count, sizeof(char*), compare_names);
     }
     closedir(folder);
-    return result;
+    if (!appended)
+        return -1;
+    if (listing->count == 0)
+        return 0;
+    if ((listing->names = static_cast<char**>(std::malloc(listing->count * sizeof(char*)))) == nullptr)
+        return -1;
+    char* name = listing->text;
+    for (size_t i = 0; i < listing->count; name += std::strlen(name) + 1, ++i)
+        listing->names[i] = name;
+    std::sort(listing->names, listing->names + listing->count,
+              [](const char* a, const char* b) { return std::strcmp(a, b) < 0; });
+    return 0;
 }
 
 // Puts the class path: the named entries of `section` in list order, joined
@@ -190,6 +205,7 @@ char* make_class_path_option(const config_section* section)
     }
     for (size_t i = 0; i < wildcards; ++i) {
         std::free(listings[i].folder);
+        std::free(listings[i].text);
         std::free(listings[i].names);
     }
     std::free(listings);

@@ -29,10 +29,12 @@ void report_sites(const char* what, int sites)
 
 TEST(VmOptionsAllocation, EveryFailedAllocationGivesMinusOneAndLeavesNoOption)
 {
-    // Two wildcards: the second's failures come after the first's listing.
+    // Two wildcards: the second's failures come after the first's listing,
+    // whose names outgrow the first buffer.
     scratch_folder lib;
-    write_file(lib.file("b.jar"), "");
-    write_file(lib.file("a.jar"), "");
+    const std::string long_name = std::string(250, 'l') + ".jar";
+    for (const std::string& name : {std::string("b.jar"), std::string("a.jar"), long_name})
+        write_file(lib.file(name), "");
     release_launcher_state();
     launcher.section_name = "java";
     launcher.config_root = parse_config_text(("[java.classpaths]\n/opt/app.jar\n" + lib.path + "/*\nC: \\x.jar\n"
@@ -40,7 +42,7 @@ TEST(VmOptionsAllocation, EveryFailedAllocationGivesMinusOneAndLeavesNoOption)
                                                            "[java.properties]\napp.mode = production\napp.flag\n")
                                                  .c_str());
     ASSERT_NE(launcher.config_root, nullptr);
-    const std::string jars = lib.path + "/a.jar:" + lib.path + "/b.jar";
+    const std::string jars = lib.path + "/a.jar:" + lib.path + "/b.jar:" + lib.file(long_name);
     for (int n = 1;; ++n) {
         SCOPED_TRACE(n);
         launcher.init_args = JavaVMInitArgs{};
