@@ -36,9 +36,10 @@ constexpr char usage[] =
     "passargs = yes.\n"
     "\n"
     "Printed on standard output, in order: the configuration read, the keys of\n"
-    "the launcher section (with expand = yes, as expanded), the VM library and\n"
-    "whether it loads and exports JNI_CreateJavaVM, each VM option exactly as\n"
-    "the VM receives it (those it takes from JAVA_TOOL_OPTIONS and _JAVA_OPTIONS\n"
+    "the launcher section (with expand = yes, as expanded), the VM library (for\n"
+    "a JDK folder, the libjvm.so it holds) and whether it loads and exports\n"
+    "JNI_CreateJavaVM, each VM option exactly as the VM receives it (class-path\n"
+    "wildcards expanded; those it takes from JAVA_TOOL_OPTIONS and _JAVA_OPTIONS\n"
     "marked), the class-path entries, the main class as configured and as\n"
     "FindClass takes it and the entry that holds it, and each main argument in\n"
     "brackets. Bytes that are control characters or not UTF-8, and \"^\", are\n"
@@ -175,12 +176,20 @@ void print_launcher_section()
     }
 }
 
-// What the launch's library step found; dlerror still holds its reason.
+// What the launch's library step found; dlerror still holds its reason,
+// unless dlopen was not called: for an empty name, or when memory ran out.
 void print_vm_library()
 {
-    print_line("VM library: ", launcher.vm_library_name);
+    const char* name = launcher.vm_library_name;
+    print_line("VM library: ", name[0] != '\0' ? name : "(empty: loads nothing)");
+    if (launcher.jdk_vm_library != nullptr)
+        print_line("  a JDK folder: loads ", launcher.jdk_vm_library);
     if (launcher.vm_library == nullptr) {
-        print_line("  loads: no (", dlerror(), ")\n");
+        const char* reason = dlerror();
+        if (reason != nullptr)
+            print_line("  loads: no (", reason, ")\n");
+        else
+            std::printf("  loads: no\n");
         return;
     }
     std::printf("  loads: yes\n");

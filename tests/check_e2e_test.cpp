@@ -66,6 +66,8 @@ TEST(Checker, ReportsEachLaunchFailureWithTheLaunchersOwnMessage)
         {"setting refused", "[java]\njvm=" VELTA_FAKE_JVM "\npassargs=1\n", false, {}},
         {"variable undefined", "[java]\nexpand=yes\njvm=${VELTA_UNDEFINED}\n", false, {}},
         {"VM library missing", "[java]\njvm=/nonexistent/libjvm.so\n", false, {}},
+        {"VM library named by an empty value", "[java]\njvm=\n", false, {}},
+        {"folder without lib/server/libjvm.so", "[java]\njvm=/\n", false, {}},
         {"library without JNI_CreateJavaVM", "[java]\njvm=" VELTA_NO_CREATE_VM "\n", false, {}},
         {"VM creation refused", "[java]\njvm=" VELTA_FAKE_JVM "\n", true, {{"VELTA_FAKE_JVM_RESULT", "-3"}}},
         {"main class missing", "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.Missing\n" + jar_section, true, {}},
@@ -101,9 +103,12 @@ TEST(Checker, ListsExactlyTheOptionsTheStandInVmReceives)
 {
     scratch_folder scratch;
     write_file(scratch.file("c.conf"), "[app]\njvm=" VELTA_FAKE_JVM "\nclasspaths=cp\nproperties=props\n"
-                                       "[cp]\n/a.jar\nC:/b\n[java.options]\n-Xmx64m\n-Xbootclasspath/a=/x.jar\n"
+                                       "[cp]\n/a.jar\n= /nameless.jar\nC:/b\n" + scratch.path + "/*\n[java.options]\n"
+                                       "-Xmx64m\n-Xbootclasspath/a : /x.jar\n--add-opens=java.base/java.lang=ALL-UNNAMED\n"
                                        "=nameless\n-Xss1m^20\n[props]\nk = v = w\nflag\nspaced: ^20a b^20\n");
-    const std::vector<std::string> expected = {"-Djava.class.path=/a.jar:C:/b", "-Xmx64m", "-Xbootclasspath/a:/x.jar",
+    write_file(scratch.file("lib.jar"), "");
+    const std::vector<std::string> expected = {"-Djava.class.path=/a.jar:C:/b:" + scratch.file("lib.jar"), "-Xmx64m",
+                                               "-Xbootclasspath/a:/x.jar", "--add-opens=java.base/java.lang=ALL-UNNAMED",
                                                "-Xss1m ", "-Dk=v = w", "-Dflag", "-Dspaced= a b "};
 
     const launch_result launched = launch({VELTA_JAVA, "app", scratch.file("c.conf")},
@@ -131,9 +136,14 @@ TEST(Checker, ListsExactlyTheOptionsTheStandInVmReceives)
 
 TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
 {
+    // The VM library named by a JDK folder, in a file that starts with a
+    // byte-order mark.
     scratch_folder scratch;
+    const std::string jdk = scratch.file("jdk");
+    std::filesystem::create_directories(jdk + "/lib/server");
+    std::filesystem::create_symlink(VELTA_FAKE_JVM, jdk + "/lib/server/libjvm.so");
     const std::string config = scratch.file("c.conf");
-    write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\nmainclass=com.example.App$$Inner\n"
+    write_file(config, "\xEF\xBB\xBF[java]\njvm=" + jdk + "//\nmainclass=com.example.App$$Inner\n"
                        "mainargs= one \"two  three\" '' 'it\"s' ${CONFDIR} x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
                        "options=opts\npassargs=yes\nexpand=yes\n[opts]\n-Xmx64m\n");
     const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config, "five six"});
@@ -142,7 +152,7 @@ TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
     EXPECT_EQ(checked.process.output,
               "Configuration: " + config + "\n"
               "Launcher section: [java]\n"
-              "  jvm = " VELTA_FAKE_JVM "\n"
+              "  jvm = " + jdk + "//\n"
               "  mainclass = com.example.App$Inner\n"
               "  mainargs = one \"two  three\" '' 'it\"s' " + scratch.path + " x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
               "  classpaths = java.classpaths (default; no such section)\n"
@@ -151,7 +161,8 @@ TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
               "  failstatus = 0 (default)\n"
               "  passargs = yes\n"
               "  expand = yes\n"
-              "VM library: " VELTA_FAKE_JVM "\n"
+              "VM library: " + jdk + "//\n"
+              "  a JDK folder: loads " + jdk + "/lib/server/libjvm.so\n"
               "  loads: yes\n"
               "  exports JNI_CreateJavaVM: yes\n"
               "VM options: 1\n"

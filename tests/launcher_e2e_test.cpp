@@ -47,9 +47,12 @@ protected:
         EXPECT_EQ(last.process.errors.find("WARNING"), std::string::npos) << last.process.errors;
     }
 
-    launch_result& run(const std::string& launcher_section, const std::string& extra_sections = "")
+    // `jvm` replaces the JDK's libjvm.so as the key "jvm".
+    launch_result& run(const std::string& launcher_section, const std::string& extra_sections = "",
+                       const std::string& jvm = "")
     {
-        launches.push_back(std::make_unique<java_launch>(GetParam().libjvm, launcher_section, extra_sections));
+        launches.push_back(std::make_unique<java_launch>(jvm.empty() ? GetParam().libjvm : jvm, launcher_section,
+                                                         extra_sections));
         last = launches.back()->result;
         return launches.back()->result;
     }
@@ -180,6 +183,23 @@ TEST_P(OnEveryJdk, AVmThatCannotStartIsReported)
     }
 }
 
+TEST_P(OnEveryJdk, TakesTheJdkFolderWildcardsAndSeparatorsAsWritten)
+{
+    // Before, the VM refused --add-opens:..., and -Dvelta.value:set set a
+    // property named "velta.value:set".
+    scratch_folder lib;
+    std::filesystem::create_symlink(VELTA_TEST_JAR, lib.file("velta-test.jar"));
+    write_file(lib.file("notes.txt"), "");
+    const std::string& libjvm = GetParam().libjvm;
+    const launch_result& result = run("mainclass=velta.test.Echo\nclasspaths=wildcard\noptions=written\n",
+                                      "[wildcard]\n= /nonexistent.jar\n" + lib.path + "/*\n[written]\n-Xcheck:jni\n"
+                                      "--add-opens=java.base/java.lang=ALL-UNNAMED\n-Dvelta.value = set\n",
+                                      libjvm.substr(0, libjvm.rfind("/lib/server/libjvm.so")));
+    EXPECT_EQ(result.process.status, 0);
+    EXPECT_EQ(result.logged, "");
+    EXPECT_EQ(out(), "count 0\njava.class.path " + lib.path + "/velta-test.jar\nvelta.flag \nvelta.value set\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Jdk, OnEveryJdk, testing::ValuesIn(installed_jdks()),
                          [](const testing::TestParamInfo<jdk>& param) { return param.param.name; });
 
@@ -195,7 +215,7 @@ TEST(StandInVm, ReceivesTheConfiguredOptionsExactly)
     EXPECT_EQ(result.logged, "3 Error -3 creating java vm\n");
     EXPECT_EQ(read_file(scratch.file("vm")),
               "version 0x00010002\nignoreUnrecognized 0\nnOptions 5\n"
-              "option -Djava.class.path=x:y:z:w\noption -Xmx64m\noption -Xbootclasspath/a:/b\n"
+              "option -Djava.class.path=x:y:z=w\noption -Xmx64m\noption -Xbootclasspath/a:/b\n"
               "option -Dk=v\noption -Dflag\n");
 }
 
@@ -278,6 +298,8 @@ TEST(StandInVm, PassedArgumentsAndExpandedValuesReachTheVmAndMainUnchanged)
     scratch_folder scratch;
     write_file(scratch.file("c.conf"), "[app]\njvm=${VELTA_TEST_JVM}\nexpand=yes\npassargs=yes\nmainclass=app.Main$Inner\n"
                                        "mainargs=${CONFDIR} $${HOME}\n[java.classpaths]\n${CONFDIR}/lib/*\n");
+    std::filesystem::create_directories(scratch.file("lib"));
+    write_file(scratch.file("lib/a.jar"), "");
     const std::map<std::string, std::string> environment = {
         {"VELTA_TEST_JVM", VELTA_FAKE_JVM}, {"VELTA_FAKE_JVM_RECORD", scratch.file("vm")},
         {"VELTA_FAKE_JVM_RESULT", "0"}, {"VELTA_FAKE_JVM_CLASS", "app/Main$Inner"}};
@@ -300,7 +322,7 @@ TEST(StandInVm, PassedArgumentsAndExpandedValuesReachTheVmAndMainUnchanged)
         EXPECT_EQ(result.logged, "");
         const std::string record = read_file(scratch.file("vm"));
         const std::string creation = "version 0x00010002\nignoreUnrecognized 0\nnOptions 1\noption -Djava.class.path="
-                                   + c.folder + "/lib/*\nFindClass app/Main$Inner\n";
+                                   + c.folder + "/lib/a.jar\nFindClass app/Main$Inner\n";
         EXPECT_EQ(record.substr(0, creation.size()), creation);
         EXPECT_NE(record.find("CallStaticVoidMethod 5\nargument " + c.folder + "\nargument ${HOME}\n"
                               "argument two words\nargument \nargument ${HOME}\n"),

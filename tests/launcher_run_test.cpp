@@ -76,6 +76,10 @@ TEST_F(LauncherRun, VmStartFailuresAreFatalWithTheirMessage)
         {"library without the creation entry", "[java]\njvm=" VELTA_NO_CREATE_VM "\n", "0", "3 Unable to find CreateJavaVM\n"},
         {"creation fails with -1", fake_vm_section(), "-1", "3 Error -1 creating java vm\n"},
         {"creation fails with -6", fake_vm_section(), "-6", "3 Error -6 creating java vm\n"},
+        {"a folder without lib/server/libjvm.so", "[java]\njvm=/\n", "0", "3 Error loading JVM /\n"},
+        // Not the program itself, whose global scope now holds the stand-in
+        // VM's JNI_CreateJavaVM.
+        {"an empty name loads nothing", "[java]\njvm=\n", "0", "3 Error loading JVM \n"},
     };
     for (const failure_case& c : cases) {
         SCOPED_TRACE(c.name);
