@@ -310,6 +310,23 @@ void print_class_path()
         if (class_path_entry_kind_of(entry.c_str()) == entry_missing)
             print_line("warning: class-path entry ", entry.c_str(), " does not exist\n");
     }
+    // A wildcard that matches no jar leaves no entry behind to show above.
+    const config_section* section =
+        find_config_section(launcher.config_root, launcher_setting("classpaths", default_class_path_section));
+    for (const config_property* entry = section != nullptr ? section->properties : nullptr; entry != nullptr;
+         entry = entry->next) {
+        if (entry->name == nullptr || !is_class_path_wildcard(entry))
+            continue;
+        std::string written = entry->name;
+        if (entry->value != nullptr)
+            written += entry->separator + std::string(entry->value);
+        const std::string folder = written.substr(0, written.size() - 1);
+        bool matched = false;
+        for (const std::string& expanded : entries)
+            matched |= expanded.compare(0, folder.size(), folder) == 0 && expanded.find('/', folder.size()) == std::string::npos;
+        if (!matched)
+            print_line("warning: class-path entry ", written.c_str(), " matches no jar\n");
+    }
 }
 
 // Returns 0, or -1 when memory ran out.

@@ -52,6 +52,10 @@ int make_main_argument_vector(const char* argument_string, int32_t* count, char*
 // out, with the strings expanded so far replaced.
 int expand_configuration();
 
+// Whether a named class-path entry stands for the jars of a folder, as in
+// the java command: it is "*" (the current folder) or ends in "/*".
+bool is_class_path_wildcard(const config_property* entry);
+
 // Writes `dotted` with every "." turned into "/" to `slashed`, which has room
 // for strlen(dotted) + 1 bytes: the form FindClass takes.
 void convert_dots_to_slashes(const char* dotted, char* slashed);

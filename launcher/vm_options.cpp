@@ -47,9 +47,9 @@ char* make_option(const char* prefix, const config_property* property, char sepa
     return option;
 }
 
-// Whether a class-path entry stands for the jars of a folder, as in the java
-// command: it is "*" (the current folder) or ends in "/*".
-bool is_wildcard(const config_property* entry)
+} // namespace
+
+bool is_class_path_wildcard(const config_property* entry)
 {
     const char* end = entry->value != nullptr ? entry->value : entry->name;
     const size_t length = std::strlen(end);
@@ -57,6 +57,8 @@ bool is_wildcard(const config_property* entry)
         return true;
     return length >= 2 && std::strcmp(end + length - 2, "/*") == 0;
 }
+
+namespace {
 
 // Whether an entry of `folder` is a jar: its name ends in ".jar" or ".JAR",
 // and it is a regular file or a link to one. Subfolders, whatever their
@@ -158,7 +160,7 @@ size_t put_class_path(char* out, size_t at, const config_section* section, const
     for (const config_property* entry = section->properties; entry != nullptr; entry = entry->next) {
         if (entry->name == nullptr)
             continue;
-        if (!is_wildcard(entry)) {
+        if (!is_class_path_wildcard(entry)) {
             if (pieces++ > 0)
                 at += put(out, at, &class_path_separator, 1);
             at += put_property(out, at, entry, '\0');
@@ -184,7 +186,7 @@ char* make_class_path_option(const config_section* section)
     static const char prefix[] = "-Djava.class.path=";
     size_t wildcards = 0;
     for (const config_property* entry = section->properties; entry != nullptr; entry = entry->next)
-        wildcards += entry->name != nullptr && is_wildcard(entry) ? 1u : 0u;
+        wildcards += entry->name != nullptr && is_class_path_wildcard(entry) ? 1u : 0u;
     jar_listing* listings = nullptr;
     if (wildcards > 0 && (listings = static_cast<jar_listing*>(std::calloc(wildcards, sizeof(jar_listing)))) == nullptr)
         return nullptr;
@@ -192,7 +194,7 @@ char* make_class_path_option(const config_section* section)
     bool listed = true;
     jar_listing* listing = listings;
     for (const config_property* entry = section->properties; entry != nullptr && listed; entry = entry->next) {
-        if (entry->name != nullptr && is_wildcard(entry))
+        if (entry->name != nullptr && is_class_path_wildcard(entry))
             listed = list_jar_files(entry, listing++) == 0;
     }
     char* option = nullptr;

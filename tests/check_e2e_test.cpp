@@ -248,6 +248,8 @@ TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
         {"main class on no entry", "mainclass=velta.test.Nowhere\n", "warning: main class velta.test.Nowhere is in none", false},
         {"a missing entry", "", "  3: /nonexistent.jar\nwarning: class-path entry /nonexistent.jar does not exist\n", false},
         {"a misspelled section", "options=opts\n", "warning: options names section [opts], which the configuration does not have\n", false},
+        {"a wildcard without jars", "classpaths=wild\n[wild]\n" + scratch.file("classes") + "/*\n",
+         "warning: class-path entry " + scratch.file("classes") + "/* matches no jar\n", false},
         {"a configuration others may write", "", "is writable by group or others", true},
     };
     for (const auto& c : cases) {
