@@ -9,7 +9,8 @@
 #include "args/args.h"
 #include "bench/texts.h"
 #include "config/config.h"
-#include "tests/config_test_support.h"
+#include "tests/support/config_text.h"
+#include "tests/support/test_files.h"
 
 #include <benchmark/benchmark.h>
 #include <ini.h>
@@ -18,8 +19,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -87,12 +86,6 @@ void split_filling(benchmark::State& state, const std::string* text)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text->size()));
 }
 
-std::string file_text(const char* path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The file name without its folder, to name the benchmarks.
 std::string base_name(const std::string& path)
 {
@@ -108,7 +101,7 @@ int main(int argc, char** argv)
     // Texts live until the end of main: the benchmarks keep pointers to them.
     std::vector<std::string> texts(static_cast<std::size_t>(argc));
     for (int i = 1; i < argc; ++i) {
-        texts[static_cast<std::size_t>(i)] = file_text(argv[i]);
+        texts[static_cast<std::size_t>(i)] = read_file(argv[i]);
         if (texts[static_cast<std::size_t>(i)].empty()) {
             std::fprintf(stderr, "%s: cannot read %s or it is empty\n", argv[0], argv[i]);
             return 1;

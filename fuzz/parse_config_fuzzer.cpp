@@ -1,9 +1,8 @@
 // Parses arbitrary bytes as configuration text and walks the result with
 // every lookup, so that a malformed record or a stray pointer is touched.
 #include "config/config.h"
-#include "tests/config_test_support.h"
+#include "tests/support/config_text.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,28 +10,6 @@
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
-
-namespace {
-
-// Feeds the `size` bytes of `text` to the parser `piece_size` bytes at a
-// time, each piece appended to what the parser left of the one before.
-config_ptr parsed_in_pieces(const char* text, std::size_t size, std::size_t piece_size)
-{
-    config_parser parser{};
-    std::string buffer;
-    for (std::size_t fed = 0; !parser.ended;) {
-        const std::size_t piece = std::min(piece_size, size - fed);
-        buffer.append(text + fed, piece);
-        fed += piece;
-        const char* rest = parse_config_piece(&parser, buffer.c_str(), buffer.c_str() + buffer.size(), fed == size);
-        if (rest == nullptr)
-            std::abort();
-        buffer.erase(0, static_cast<std::size_t>(rest - buffer.c_str()));
-    }
-    return config_ptr(parser.root);
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -48,7 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Parsed in pieces, the way the file reader does, wherever they are cut,
     // the text must give the same records.
     const std::size_t piece_size = size > 0 ? 1 + data[0] % 64 : 1;
-    if (dump_config(parsed_in_pieces(text, size, piece_size).get()) != dump_config(root))
+    bool out_of_memory = false;
+    const config_ptr pieced = parse_in_pieces(text, size, piece_size, &out_of_memory);
+    if (out_of_memory || dump_config(pieced.get()) != dump_config(root))
         std::abort();
     std::free(text);
     for (const config_section* section = root; section != nullptr; section = section->next) {
@@ -62,12 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 std::abort();
             if (property->value != nullptr && std::strlen(property->value) > size)
                 std::abort();
+            // A value follows a separator: "=" or ":".
+            if (property->separator != '=' && property->separator != ':'
+                && (property->separator != '\0' || property->value != nullptr))
+                std::abort();
             get_config_value(root, section_name, property->name != nullptr ? property->name : "", "");
         }
         if (counted != count_config_properties(section))
             std::abort();
     }
     // The launcher never frees a configuration; a fuzzer must not pile them up.
-    config_deleter()(root);
+    free_config(root);
     return 0;
 }

@@ -264,7 +264,7 @@ const char* find_non_empty_folder(const char* class_path, char (&path)[PATH_MAX]
 
 void log_refusal(const char* folder, const char* cause)
 {
-    syslog(log_priority_error, "Not using class cache %s: %s", folder, cause);
+    log_error("Not using class cache %s: %s", folder, cause);
 }
 
 // Fills *plan once every check has passed. Returns null, or the cause of a
@@ -417,23 +417,23 @@ int prepare_class_cache(const char* folder, const char* vm_library, const char* 
     // The folder comes last, so that a launch that goes without the cache
     // for another cause makes no folder.
     if (const char* option = find_sharing_option(options, option_count)) {
-        syslog(log_priority_error, "Not using class cache %s: the option %s sets class-data sharing itself",
+        log_error("Not using class cache %s: the option %s sets class-data sharing itself",
                folder, option);
         return -1;
     }
     char path[PATH_MAX];
     if (find_non_empty_folder(find_class_path(options, option_count), path) != nullptr) {
-        syslog(log_priority_error, "Not using class cache %s: the class path holds the folder %s, which is not empty",
+        log_error("Not using class cache %s: the class path holds the folder %s, which is not empty",
                folder, path);
         return -1;
     }
     const int major = read_java_major_version(vm_library);
     if (major < 0) {
-        syslog(log_priority_error, "Not using class cache %s: no JDK version found for %s", folder, vm_library);
+        log_error("Not using class cache %s: no JDK version found for %s", folder, vm_library);
         return -1;
     }
     if (major < oldest_java_major) {
-        syslog(log_priority_error, "Not using class cache %s: JDK %d is older than %d", folder, major,
+        log_error("Not using class cache %s: JDK %d is older than %d", folder, major,
                oldest_java_major);
         return -1;
     }

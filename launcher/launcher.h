@@ -1,9 +1,9 @@
 // The launcher: from its command line and configuration to a Java VM running
 // the configured main class in this process, on this thread.
 //
-// Every function here reports its failure in the system log at error
-// priority, once, except where noted; none writes to standard output or
-// standard error.
+// Every failure is reported once, with log_error (platform/platform.h), by
+// the function that decides what it means for the run; nothing here writes
+// to standard output or standard error itself.
 #pragma once
 
 #include "config/config.h"
@@ -12,13 +12,57 @@
 
 #include <cstdint>
 
-// The state of the one run of this process, written only by its main thread.
+// The steps of a launch, in the order it takes them (see continue_launch in
+// launcher/launch.h).
+enum launch_step : int32_t {
+    launch_configuration,  // choose the launcher section and the configuration
+    launch_settings,       // read the launcher section's keys
+    launch_vm_options,     // build the VM's options from the configuration
+    launch_vm_library,     // load the VM library and find its JNI_CreateJavaVM
+    launch_vm_creation,    // create the VM
+    launch_main_method,    // find the main class and its main(String[])
+    launch_main_arguments, // make main's String[]
+    launch_main_call,      // call main; the VM reports an exception it leaves
+    launch_shutdown,       // detach this thread from the VM, destroy the VM
+    launch_end,
+};
+
+// The type of the VM library's creation entry, JNI_CreateJavaVM.
+using create_java_vm_entry = decltype(&JNI_CreateJavaVM);
+
+// The state of the one run of this process, written only by the thread that
+// runs the launch. Besides what the VM needs, it holds what each step has
+// made, so that a tool that reports on a launch reads it from here.
 struct launcher_state {
-    JavaVM* vm;                 // set by start_java_vm
-    JNIEnv* env;                // this thread's environment, set by start_java_vm
-    JavaVMInitArgs init_args;   // set by build_vm_init_args
+    JavaVM* vm;                  // set by launch_vm_creation, null again once destroyed
+    JNIEnv* env;                 // the launch thread's environment, likewise
+    JavaVMInitArgs init_args;    // set by launch_vm_options
     config_section* config_root; // the configuration in use, may be null
-    const char* section_name;   // the launcher section, not a copy
+    const char* section_name;    // the launcher section, not a copy
+
+    int32_t argument_count;      // the command line the launch was given
+    char** arguments;
+    launch_step next_step;       // the first step not taken yet
+    launch_step stop;            // the launch takes no step from here on
+    int exit_status;             // the run's status so far: 1 once a step failed
+                                 // that ends the run, fail_status once main failed
+
+    bool pass_arguments;              // launch_settings: passargs = yes
+    bool expand_variables;            // launch_settings: expand = yes
+    const char* vm_library_name;      // launch_settings: the keys' values,
+    const char* main_class_name;      // pointing into the configuration or
+    const char* main_argument_string; // at the defaults below
+    int fail_status;                  // the exit status when the main class fails
+    char* jdk_vm_library;             // launch_vm_library: for a "jvm" that names
+                                      // a folder, FOLDER/lib/server/libjvm.so,
+                                      // the file loaded; otherwise null
+    void* vm_library;                 // launch_vm_library: null when not loaded
+    create_java_vm_entry create_vm;   // likewise: null when not found
+    bool creating_vm;                 // JNI_CreateJavaVM runs and has not returned
+    jclass main_class;                // launch_main_method: null when not found
+    jmethodID main_method;
+    jobjectArray main_arguments;      // launch_main_arguments: null when not made
+    int32_t main_argument_count;
 };
 
 extern launcher_state launcher;
@@ -31,86 +75,51 @@ inline constexpr char default_main_arguments[] = "";
 inline constexpr char default_class_path_section[] = "java.classpaths";
 inline constexpr char default_options_section[] = "java.options";
 inline constexpr char default_properties_section[] = "java.properties";
-
-// The type of the VM library's creation entry, JNI_CreateJavaVM.
-using create_java_vm_entry = decltype(&JNI_CreateJavaVM);
+inline constexpr char default_pass_arguments[] = "no";
+inline constexpr char default_expand_variables[] = "no";
 
 // The main function: runs the whole launch and returns the exit status, 0 or
 // 1. Element 1 of `arguments` names the launcher section (default "java"),
 // element 2 a configuration file (default: the system configuration); later
-// elements are ignored.
+// elements are main's last arguments when the launcher section says
+// passargs = yes, and are ignored otherwise.
+//
+// With expand = yes, the settings step replaces strings of the configuration
+// in use by their expansions (see expand_configuration in launch.h): the
+// launch owns that configuration, and what it reads from then on, as a tool
+// that reports on the launch does, are the expanded values.
 int launcher_main(int32_t argument_count, char** arguments);
 
-// The steps of launcher_main, in the order it takes them. velta-java-check
-// takes the same steps, so what it reports is what a launch would do.
-
-// Sets launcher.section_name and launcher.config_root from the command line
-// as launcher_main reads it. Returns 0, or -1 after logging that the named
-// file cannot be read. An unreadable system configuration is no failure: it
-// leaves config_root null, so every key takes its default.
-int choose_configuration(int32_t argument_count, char** arguments);
-
-// Returns the value of `key` in the launcher section, or `default_value`
-// (see get_config_value).
-const char* launcher_setting(const char* key, const char* default_value);
-
-// build_vm_init_args, logging when memory ran out. Returns 0 or -1.
-int prepare_vm_init_args();
-
-// Loads the VM library `library_name` for the life of the process. Returns
-// its handle, or null after logging (dlerror then tells why).
-void* open_vm_library(const char* library_name);
-
-// Returns the creation entry of the loaded VM library, or null after logging
-// (dlerror then tells why).
-create_java_vm_entry find_create_java_vm(void* library);
-
-// Creates the VM through `create` with launcher.init_args, setting
-// launcher.vm and launcher.env. Returns 0, or -1 after logging the VM's code.
-int create_java_vm(create_java_vm_entry create);
-
-// Builds launcher.init_args from the class-path, options and properties
-// sections that the launcher section names. Returns 0, or -1 when memory ran
-// out, leaving init_args empty and nothing allocated. Logs nothing. The
-// option strings and their array are never freed after success.
-int build_vm_init_args();
-
-// Builds the VM options, loads the configured VM library and creates the VM:
-// prepare_vm_init_args, open_vm_library, find_create_java_vm and
-// create_java_vm. Returns 0, or -1 after logging why.
+// Starts the VM: builds the VM options, loads the VM library named by the
+// key "jvm", finds its JNI_CreateJavaVM and creates the VM, setting
+// launcher.vm and launcher.env. A "jvm" that names a folder loads the JDK's
+// FOLDER/lib/server/libjvm.so; an empty one loads nothing and fails as a
+// library that cannot be loaded. Returns 0, or -1 after logging why. Takes
+// only the steps the launch has not taken yet and that lie before its stop.
 int start_java_vm();
 
+// Builds launcher.init_args from the class-path, options and properties
+// sections that the launcher section names. Class-path entries and VM
+// options are rebuilt as written, with the separator that ended their name;
+// system properties give "-Dname=value". Entries without a name are left
+// out. A class-path entry "*", or one ending in "/*", stands for the files of
+// that folder named *.jar or *.JAR (regular files or links to them), sorted
+// bytewise by name; a folder without any, or no folder, gives nothing.
+// Returns 0, or -1 when memory ran out, leaving init_args empty and nothing
+// allocated. Logs nothing. A run never frees the options it built.
+int build_vm_init_args();
+
+// Frees `count` option strings of `options`, then the array (null allowed):
+// what build_vm_init_args made.
+void free_vm_options(int32_t count, JavaVMOption* options);
+
 // Runs static main(String[]) of `class_name` (dot-separated) with the
-// arguments split from `argument_string`: find_main_method,
-// make_main_arguments, then the call. Returns 0 when main returned without an
+// arguments split from `argument_string`: finds the class and its method,
+// makes the String[], calls main. Returns 0 when main returned without an
 // exception pending; -1 after logging a missing class, method or argument
-// array, or after the VM has described the exception main left.
+// array, or after the VM has described the exception main left. Takes only
+// the steps the launch has not taken yet and that lie before its stop.
 int run_main_class(const char* class_name, const char* argument_string);
-
-// Returns the ID of static void main(String[]) of `class_name`
-// (dot-separated) and sets *main_class to its class. Returns null after
-// logging a missing class or method, with the VM's exception pending.
-jmethodID find_main_method(JNIEnv* env, const char* class_name, jclass* main_class);
-
-// Returns a new String[] of the arguments split from `argument_string`, or
-// null after logging that it could not be made.
-jobjectArray make_main_arguments(JNIEnv* env, const char* argument_string);
-
-// Splits `argument_string` (see split_arguments) into a new vector, stored
-// with its length in *vector and *count and owned by the caller
-// (free_arguments); no arguments give a null vector. Returns 0, or -1 when
-// memory ran out, leaving *count 0, *vector null and nothing allocated.
-// Logs nothing.
-int split_main_arguments(const char* argument_string, int32_t* count, char*** vector);
-
-// Detaches this thread from the VM, then destroys the VM, which waits for
-// the program's non-daemon threads. Returns 0, or -1 after logging a refused
-// detach, in which case the VM is left as it is.
-int stop_java_vm();
-
-// Writes `dotted` with every "." turned into "/" to `slashed`, which has room
-// for strlen(dotted) + 1 bytes: the form FindClass takes.
-void convert_dots_to_slashes(const char* dotted, char* slashed);
 
 // Returns FindClass of `class_name` with every "." turned into "/"; names of
 // any length are taken. Null when the class is not found (with the VM's

@@ -1,5 +1,5 @@
 #include "args/args.h"
-#include "launcher/launcher.h"
+#include "launcher/launch.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -115,66 +115,103 @@ jobjectArray new_string_array(JNIEnv* env, int32_t count, char** vector)
     return array;
 }
 
-jmethodID find_main_method(JNIEnv* env, const char* class_name, jclass* main_class)
+namespace {
+
+// Returns a new copy of `text`, owned by the caller (free); null when memory
+// runs out.
+char* copy_string(const char* text)
 {
-    *main_class = find_class_dotted(env, class_name);
-    if (*main_class == nullptr) {
-        syslog(log_priority_error, "Unable to find main class %s", class_name);
-        return nullptr;
-    }
-    jmethodID main_method = env->GetStaticMethodID(*main_class, "main", "([Ljava/lang/String;)V");
-    if (main_method == nullptr)
-        syslog(log_priority_error, "Class %s does not have a main method", class_name);
-    return main_method;
+    const size_t size = std::strlen(text) + 1;
+    char* copy = static_cast<char*>(std::malloc(size));
+    if (copy != nullptr)
+        std::memcpy(copy, text, size);
+    return copy;
 }
 
-int split_main_arguments(const char* argument_string, int32_t* count, char*** vector)
+} // namespace
+
+int make_main_argument_vector(const char* argument_string, int32_t* count, char*** vector)
 {
     *count = 0;
     *vector = nullptr;
-    const int32_t counted = split_arguments(argument_string, nullptr);
-    if (counted == 0)
+    // Elements 0 to 2 of the command line are the program, the launcher
+    // section and the configuration file.
+    const int32_t passed = launcher.pass_arguments && launcher.argument_count > 3 ? launcher.argument_count - 3 : 0;
+    const int32_t split = split_arguments(argument_string, nullptr);
+    if (split > INT32_MAX - passed)
+        return -1;
+    const int32_t total = split + passed;
+    if (total == 0)
         return 0;
-    char** made = static_cast<char**>(std::malloc(static_cast<size_t>(counted) * sizeof(char*)));
-    const int32_t filled = made != nullptr ? split_arguments(argument_string, made) : 0;
-    if (filled != counted) {
+    char** made = static_cast<char**>(std::malloc(static_cast<size_t>(total) * sizeof(char*)));
+    int32_t filled = made != nullptr ? split_arguments(argument_string, made) : 0;
+    // The passed arguments follow a complete split only.
+    if (made != nullptr && filled == split) {
+        while (filled < total && (made[filled] = copy_string(launcher.arguments[3 + filled - split])) != nullptr)
+            ++filled;
+    }
+    if (filled != total) {
         free_arguments(filled, made);
         return -1;
     }
-    *count = counted;
+    *count = total;
     *vector = made;
     return 0;
 }
 
-jobjectArray make_main_arguments(JNIEnv* env, const char* argument_string)
+namespace {
+
+int find_main_method(const char* class_name)
+{
+    launcher.main_class = find_class_dotted(launcher.env, class_name);
+    if (launcher.main_class == nullptr) {
+        log_error("Unable to find main class %s", class_name);
+        return -1;
+    }
+    launcher.main_method = launcher.env->GetStaticMethodID(launcher.main_class, "main", "([Ljava/lang/String;)V");
+    if (launcher.main_method == nullptr) {
+        log_error("Class %s does not have a main method", class_name);
+        return -1;
+    }
+    return 0;
+}
+
+int make_main_arguments(const char* argument_string)
 {
     // The split arguments are only needed until the String[] holds them.
     int32_t count = 0;
     char** vector = nullptr;
-    jobjectArray arguments = split_main_arguments(argument_string, &count, &vector) == 0
-        ? new_string_array(env, count, vector)
-        : nullptr;
+    if (make_main_argument_vector(argument_string, &count, &vector) == 0)
+        launcher.main_arguments = new_string_array(launcher.env, count, vector);
     free_arguments(count, vector);
-    if (arguments == nullptr)
-        syslog(log_priority_error, "Error creating command arguments");
-    return arguments;
+    if (launcher.main_arguments == nullptr) {
+        log_error("Error creating command arguments");
+        return -1;
+    }
+    launcher.main_argument_count = count;
+    return 0;
 }
 
-int run_main_class(const char* class_name, const char* argument_string)
+int call_main_method()
 {
     JNIEnv* env = launcher.env;
-    jclass main_class = nullptr;
-    jmethodID main_method = find_main_method(env, class_name, &main_class);
-    if (main_method == nullptr)
-        return -1;
-    jobjectArray arguments = make_main_arguments(env, argument_string);
-    if (arguments == nullptr)
-        return -1;
-
-    env->CallStaticVoidMethod(main_class, main_method, arguments);
+    env->CallStaticVoidMethod(launcher.main_class, launcher.main_method, launcher.main_arguments);
     if (env->ExceptionCheck()) {
         env->ExceptionDescribe();
         return -1;
     }
+    return 0;
+}
+
+} // namespace
+
+int run_main_class(const char* class_name, const char* argument_string)
+{
+    if (take_step(launch_main_method) && find_main_method(class_name) != 0)
+        return -1;
+    if (take_step(launch_main_arguments) && make_main_arguments(argument_string) != 0)
+        return -1;
+    if (take_step(launch_main_call) && call_main_method() != 0)
+        return -1;
     return 0;
 }

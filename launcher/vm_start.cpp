@@ -1,53 +1,86 @@
-#include "launcher/launcher.h"
+#include "launcher/launch.h"
 #include "platform/platform.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
 
 int prepare_vm_init_args()
 {
     if (build_vm_init_args() != 0) {
-        syslog(log_priority_error, "Out of memory building the JVM options");
+        log_error("Out of memory building the JVM options");
         return -1;
     }
     return 0;
 }
 
-void* open_vm_library(const char* library_name)
+// A folder named as the VM library is a JDK (/usr/lib/jvm/default-java, say,
+// which stays right across updates): its server VM is the library. Sets
+// launcher.jdk_vm_library for a folder. Returns 0, or -1 when memory ran out.
+int find_jdk_vm_library()
 {
-    // The library stays loaded for the life of the process: the VM runs from it.
-    void* library = dlopen(library_name, vm_library_load_mode);
-    if (library == nullptr)
-        syslog(log_priority_error, "Error loading JVM %s", library_name);
-    return library;
+    struct stat info;
+    if (stat(launcher.vm_library_name, &info) != 0 || !S_ISDIR(info.st_mode))
+        return 0;
+    static const char server_vm[] = "/lib/server/libjvm.so";
+    // "/usr/lib/jvm/default-java/" names the same folder, without a "//".
+    size_t length = std::strlen(launcher.vm_library_name);
+    while (length > 1 && launcher.vm_library_name[length - 1] == '/')
+        --length;
+    launcher.jdk_vm_library = static_cast<char*>(std::malloc(length + sizeof server_vm));
+    if (launcher.jdk_vm_library == nullptr)
+        return -1;
+    std::memcpy(launcher.jdk_vm_library, launcher.vm_library_name, length);
+    std::memcpy(launcher.jdk_vm_library + length, server_vm, sizeof server_vm);
+    return 0;
 }
 
-create_java_vm_entry find_create_java_vm(void* library)
+int open_vm_library()
 {
+    // dlopen("") would give the program itself, and with it any
+    // JNI_CreateJavaVM that a preloaded library put in the global scope.
+    // The library stays loaded for the life of the process: the VM runs from it.
+    if (launcher.vm_library_name[0] != '\0' && find_jdk_vm_library() == 0)
+        launcher.vm_library = dlopen(launcher.jdk_vm_library != nullptr ? launcher.jdk_vm_library : launcher.vm_library_name,
+                                     vm_library_load_mode);
+    if (launcher.vm_library == nullptr) {
+        log_error("Error loading JVM %s", launcher.vm_library_name);
+        return -1;
+    }
     // Typed as the creation function itself, so the call through it goes
     // through the right function type.
-    const auto create = reinterpret_cast<create_java_vm_entry>(dlsym(library, "JNI_CreateJavaVM"));
-    if (create == nullptr)
-        syslog(log_priority_error, "Unable to find CreateJavaVM");
-    return create;
-}
-
-int create_java_vm(create_java_vm_entry create)
-{
-    const jint result = create(&launcher.vm, reinterpret_cast<void**>(&launcher.env), &launcher.init_args);
-    if (result != JNI_OK) {
-        syslog(log_priority_error, "Error %d creating java vm", static_cast<int>(result));
+    launcher.create_vm = reinterpret_cast<create_java_vm_entry>(dlsym(launcher.vm_library, "JNI_CreateJavaVM"));
+    if (launcher.create_vm == nullptr) {
+        log_error("Unable to find CreateJavaVM");
         return -1;
     }
     return 0;
 }
+
+int create_java_vm()
+{
+    launcher.creating_vm = true;
+    const jint result = launcher.create_vm(&launcher.vm, reinterpret_cast<void**>(&launcher.env), &launcher.init_args);
+    launcher.creating_vm = false;
+    if (result != JNI_OK) {
+        log_error("Error %d creating java vm", static_cast<int>(result));
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
 
 int start_java_vm()
 {
-    if (prepare_vm_init_args() != 0)
+    if (take_step(launch_vm_options) && prepare_vm_init_args() != 0)
         return -1;
-    void* library = open_vm_library(launcher_setting("jvm", default_vm_library));
-    if (library == nullptr)
+    if (take_step(launch_vm_library) && open_vm_library() != 0)
         return -1;
-    const create_java_vm_entry create = find_create_java_vm(library);
-    if (create == nullptr)
+    if (take_step(launch_vm_creation) && create_java_vm() != 0)
         return -1;
-    return create_java_vm(create);
+    return 0;
 }

@@ -1,15 +1,26 @@
 // What the launcher needs of the operating system, as Linux provides it. The
-// memory, file, loader and log functions are glibc's; this header adds the
-// constants whose values are Linux's own and the system configuration.
+// memory, file and loader functions are glibc's; this header adds the one
+// function through which every message goes, the constants whose values are
+// Linux's own, and the system configuration.
 #pragma once
 
 #include "config/config.h"
 
 #include <dlfcn.h>
-#include <syslog.h>
 
-// Priority of every message the launcher writes to the system log.
-inline constexpr int log_priority_error = LOG_ERR;
+// Reports one failure: `format` and what follows it as printf takes them,
+// one message without a trailing newline. Each program links the one
+// implementation that suits it: velta-java's writes to the system log at
+// error priority (platform/log_error.cpp), velta-java-check's to standard
+// error, and the in-process tests' to a file they read back.
+__attribute__((format(printf, 1, 2))) void log_error(const char* format, ...);
+
+// Called when the VM ends the process through _exit (platform/vm_exit.cpp),
+// with the VM's status; the process then ends with the status it returns.
+// Each program that links vm_exit.cpp defines it: velta-java logs a VM that
+// ends the process while it starts; velta-java-check reports any end while
+// it checks a start.
+int report_vm_exit(int status);
 
 // glibc refuses mode 0. Binding every symbol at load time makes a broken VM
 // library fail at once, and global symbols let the VM's own libraries bind

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -59,7 +63,11 @@ TEST(Checker, ReportsEachLaunchFailureWithTheLaunchersOwnMessage)
     } cases[] = {
         {"configuration unreadable", "", false, {}},
         {"configuration without a section", "# nothing\n", false, {}},
+        {"setting refused", "[java]\njvm=" VELTA_FAKE_JVM "\npassargs=1\n", false, {}},
+        {"variable undefined", "[java]\nexpand=yes\njvm=${VELTA_UNDEFINED}\n", false, {}},
         {"VM library missing", "[java]\njvm=/nonexistent/libjvm.so\n", false, {}},
+        {"VM library named by an empty value", "[java]\njvm=\n", false, {}},
+        {"folder without lib/server/libjvm.so", "[java]\njvm=/\n", false, {}},
         {"library without JNI_CreateJavaVM", "[java]\njvm=" VELTA_NO_CREATE_VM "\n", false, {}},
         {"VM creation refused", "[java]\njvm=" VELTA_FAKE_JVM "\n", true, {{"VELTA_FAKE_JVM_RESULT", "-3"}}},
         {"main class missing", "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.Missing\n" + jar_section, true, {}},
@@ -95,9 +103,12 @@ TEST(Checker, ListsExactlyTheOptionsTheStandInVmReceives)
 {
     scratch_folder scratch;
     write_file(scratch.file("c.conf"), "[app]\njvm=" VELTA_FAKE_JVM "\nclasspaths=cp\nproperties=props\n"
-                                       "[cp]\n/a.jar\nC:/b\n[java.options]\n-Xmx64m\n-Xbootclasspath/a=/x.jar\n"
+                                       "[cp]\n/a.jar\n= /nameless.jar\nC:/b\n" + scratch.path + "/*\n[java.options]\n"
+                                       "-Xmx64m\n-Xbootclasspath/a : /x.jar\n--add-opens=java.base/java.lang=ALL-UNNAMED\n"
                                        "=nameless\n-Xss1m^20\n[props]\nk = v = w\nflag\nspaced: ^20a b^20\n");
-    const std::vector<std::string> expected = {"-Djava.class.path=/a.jar:C:/b", "-Xmx64m", "-Xbootclasspath/a:/x.jar",
+    write_file(scratch.file("lib.jar"), "");
+    const std::vector<std::string> expected = {"-Djava.class.path=/a.jar:C:/b:" + scratch.file("lib.jar"), "-Xmx64m",
+                                               "-Xbootclasspath/a:/x.jar", "--add-opens=java.base/java.lang=ALL-UNNAMED",
                                                "-Xss1m ", "-Dk=v = w", "-Dflag", "-Dspaced= a b "};
 
     const launch_result launched = launch({VELTA_JAVA, "app", scratch.file("c.conf")},
@@ -111,7 +122,8 @@ TEST(Checker, ListsExactlyTheOptionsTheStandInVmReceives)
     EXPECT_EQ(read_file(scratch.file("checker-vm")), "") << "the VM was created without --start";
 
     // With --start the checker hands the VM the same record the launcher does.
-    const launch_result started = launch({VELTA_JAVA_CHECK, "--start", "app", scratch.file("c.conf")},
+    // Options may follow the operands.
+    const launch_result started = launch({VELTA_JAVA_CHECK, "app", scratch.file("c.conf"), "--start"},
                                          {{"VELTA_FAKE_JVM_RECORD", scratch.file("checker-vm")},
                                           {"VELTA_FAKE_JVM_RESULT", "0"}});
     EXPECT_EQ(started.process.status, 1);
@@ -122,36 +134,58 @@ TEST(Checker, ListsExactlyTheOptionsTheStandInVmReceives)
     EXPECT_EQ(checker_record.substr(launcher_record.size()), "FindClass velta/os/Shell\nDetachCurrentThread\nDestroyJavaVM\n");
 }
 
-TEST(Checker, PrintsEveryStepInOrder)
+TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
 {
+    // The VM library named by a JDK folder, in a file that starts with a
+    // byte-order mark.
     scratch_folder scratch;
+    const std::string jdk = scratch.file("jdk");
+    std::filesystem::create_directories(jdk + "/lib/server");
+    std::filesystem::create_symlink(VELTA_FAKE_JVM, jdk + "/lib/server/libjvm.so");
     const std::string config = scratch.file("c.conf");
-    write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\nmainclass=com.example.App\nmainargs= one \"two  three\" '' 'it\"s'\n"
-                       "options=opts\n[opts]\n-Xmx64m\n");
-    const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config});
+    write_file(config, "\xEF\xBB\xBF[java]\njvm=" + jdk + "//\nmainclass=com.example.App$$Inner\n"
+                       "mainargs= one \"two  three\" '' 'it\"s' ${CONFDIR} x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
+                       "options=opts\npassargs=yes\nexpand=yes\n[opts]\n-Xmx64m\n");
+    const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config, "five six"});
     EXPECT_EQ(checked.process.status, 0);
     EXPECT_EQ(checked.process.errors, "");
     EXPECT_EQ(checked.process.output,
               "Configuration: " + config + "\n"
               "Launcher section: [java]\n"
-              "  jvm = " VELTA_FAKE_JVM "\n"
-              "  mainclass = com.example.App\n"
-              "  mainargs = one \"two  three\" '' 'it\"s'\n"
+              "  jvm = " + jdk + "//\n"
+              "  mainclass = com.example.App$Inner\n"
+              "  mainargs = one \"two  three\" '' 'it\"s' " + scratch.path + " x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
               "  classpaths = java.classpaths (default; no such section)\n"
               "  options = opts\n"
               "  properties = java.properties (default; no such section)\n"
-              "VM library: " VELTA_FAKE_JVM "\n"
+              "  failstatus = 0 (default)\n"
+              "  passargs = yes\n"
+              "  expand = yes\n"
+              "VM library: " + jdk + "//\n"
+              "  a JDK folder: loads " + jdk + "/lib/server/libjvm.so\n"
               "  loads: yes\n"
               "  exports JNI_CreateJavaVM: yes\n"
               "VM options: 1\n"
               "  1: -Xmx64m\n"
-              "Main class: com.example.App\n"
-              "  as FindClass takes it: com/example/App\n"
-              "Main arguments: 4\n"
+              "Class path: none given; the VM searches the current folder\n"
+              "Main class: com.example.App$Inner\n"
+              "  as FindClass takes it: com/example/App$Inner\n"
+              "warning: main class com.example.App$Inner is in none of the class-path entries; a class of the JDK's "
+              "own modules is still possible (--start tells)\n"
+              "Main arguments: 9\n"
               "  1: [one]\n"
               "  2: [two  three]\n"
               "  3: []\n"
-              "  4: [it\"s]\n");
+              "  4: [it\"s]\n"
+              "  5: [" + scratch.path + "]\n"
+              "  6: [x^0Ay^7F]\n"
+              "  7: [^FF^5E]\n"
+              "  8: [\xc3\xbc^ED^A0^80]\n"
+              "  9: [five six]\n");
+    // A report that cannot be written is an error, not silence.
+    const process_result full = run_process({"/bin/sh", "-c", VELTA_JAVA_CHECK " java " + config + " >/dev/full"}, {});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.errors.find("velta-java-check: cannot write to standard output"), std::string::npos) << full.errors;
 }
 
 TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
@@ -172,6 +206,85 @@ TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
     EXPECT_FALSE(std::filesystem::exists(scratch.file("out"))) << "main ran";
 }
 
+TEST(Checker, ReportsAVmThatEndsTheProcessAndFails)
+{
+    scratch_folder scratch;
+    const struct {
+        const char* name;
+        const char* section;
+        const char* printed;
+        const char* errors;
+    } cases[] = {
+        {"a heap too small: HotSpot's _exit", "mainclass=velta.test.Echo\n[java.options]\n-Xmx1k\n",
+         "VM exited with status 1\n", "Java VM exited with status 1 while starting\n"},
+        {"System.exit in a static initializer", "mainclass=velta.test.ExitWhileLoading\n",
+         "VM exited with status 7\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_file(scratch.file("c.conf"), std::string("[java]\njvm=" VELTA_BUILD_JVM "\n") + c.section
+                                               + "[java.classpaths]\n" VELTA_TEST_JAR "\n");
+        const launch_result started = launch({VELTA_JAVA_CHECK, "--start", "java", scratch.file("c.conf")});
+        EXPECT_EQ(started.process.status, 1);
+        const std::string& output = started.process.output;
+        EXPECT_EQ(output.substr(output.size() - std::min(output.size(), std::strlen(c.printed))), c.printed) << output;
+        EXPECT_EQ(started.process.errors, c.errors);
+    }
+}
+
+TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
+{
+    scratch_folder scratch;
+    std::filesystem::create_directories(scratch.file("classes/velta/test"));
+    write_file(scratch.file("classes/velta/test/Folder.class"), "");
+    const struct {
+        const char* name;
+        std::string sections;
+        std::string printed;  // must be in the report
+        bool writable;        // the configuration is writable by others
+    } cases[] = {
+        {"main class in a jar", "mainclass=velta.test.Echo\n", "  found in: " VELTA_TEST_JAR "\n", false},
+        {"main class in a folder", "mainclass=velta.test.Folder\n", "  found in: " + scratch.file("classes") + "\n", false},
+        {"main class on no entry", "mainclass=velta.test.Nowhere\n", "warning: main class velta.test.Nowhere is in none", false},
+        {"a missing entry", "", "  3: /nonexistent.jar\nwarning: class-path entry /nonexistent.jar does not exist\n", false},
+        {"a misspelled section", "options=opts\n", "warning: options names section [opts], which the configuration does not have\n", false},
+        {"a wildcard without jars", "classpaths=wild\n[wild]\n" + scratch.file("classes") + "/*\n",
+         "warning: class-path entry " + scratch.file("classes") + "/* matches no jar\n", false},
+        {"a configuration others may write", "", "is writable by group or others", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string config = scratch.file("c.conf");
+        write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\n" + c.sections + "[java.classpaths]\n" VELTA_TEST_JAR "\n"
+                               + scratch.file("classes") + "\n/nonexistent.jar\n");
+        chmod(config.c_str(), c.writable ? 0666 : 0644);
+        const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config});
+        EXPECT_EQ(checked.process.status, 0);
+        EXPECT_NE(checked.process.output.find(c.printed), std::string::npos) << checked.process.output;
+    }
+}
+
+TEST(Checker, ListsTheOptionsTheVmTakesFromTheEnvironment)
+{
+    scratch_folder scratch;
+    const std::string config = scratch.file("c.conf");
+    write_file(config, "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.Echo\n[java.classpaths]\n" VELTA_TEST_JAR
+                       "\n[java.properties]\nvelta.out=" + scratch.file("out") + "\n");
+    const std::map<std::string, std::string> environment = {{"JAVA_TOOL_OPTIONS", " -Dvelta.value='a  b'\t-Xint "},
+                                                            {"_JAVA_OPTIONS", "\"-Dvelta.flag=c d\""}};
+    const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config}, environment);
+    EXPECT_EQ(checked.process.status, 0);
+    EXPECT_EQ(printed_options(checked.process.output),
+              (std::vector<std::string>{"-Dvelta.value=a  b (from JAVA_TOOL_OPTIONS)", "-Xint (from JAVA_TOOL_OPTIONS)",
+                                        "-Djava.class.path=" VELTA_TEST_JAR, "-Dvelta.out=" + scratch.file("out"),
+                                        "-Dvelta.flag=c d (from _JAVA_OPTIONS)"}));
+    // The VM splits them the same way.
+    const launch_result launched = launch({VELTA_JAVA, "java", config}, environment);
+    EXPECT_EQ(launched.process.status, 0);
+    const std::string out = read_file(scratch.file("out"));
+    EXPECT_NE(out.find("velta.flag c d\nvelta.value a  b\n"), std::string::npos) << out;
+}
+
 TEST(Checker, ReadsTheSystemConfigurationWhenNoFileIsNamed)
 {
     write_file(VELTA_CHECK_SYSTEM_CONFIG, "[app]\njvm=" VELTA_FAKE_JVM "\n");
@@ -188,7 +301,7 @@ TEST(Checker, ReadsTheSystemConfigurationWhenNoFileIsNamed)
     EXPECT_EQ(missing.process.errors, "Error loading JVM jvm.dll\n");
 }
 
-TEST(Checker, TakesOptionsBeforeTheSectionAndRefusesUnknownOnes)
+TEST(Checker, TakesOptionsAnywhereBeforeTheirEndAndRefusesUnknownOnes)
 {
     const struct {
         std::vector<std::string> arguments;
@@ -199,6 +312,8 @@ TEST(Checker, TakesOptionsBeforeTheSectionAndRefusesUnknownOnes)
         {{VELTA_JAVA_CHECK, "--help"}, 0, "Usage: velta-java-check [--start]", ""},
         {{VELTA_JAVA_CHECK, "--start", "--help"}, 0, "Usage: velta-java-check [--start]", ""},
         {{VELTA_JAVA_CHECK, "--bogus"}, 2, "", "velta-java-check: unknown option --bogus\nUsage:"},
+        {{VELTA_JAVA_CHECK, "java", "/nonexistent.conf", "--help"}, 0, "Usage: velta-java-check [--start]", ""},
+        {{VELTA_JAVA_CHECK, "java", "/nonexistent.conf", "--", "--help"}, 1, "", "Unable to read JVM configuration"},
         {{VELTA_JAVA_CHECK, "--", "--start", "/nonexistent.conf"}, 1, "", "Unable to read JVM configuration from /nonexistent.conf\n"},
     };
     for (const auto& c : cases) {

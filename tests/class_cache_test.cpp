@@ -1,6 +1,6 @@
 // The class cache's decisions on a scratch JDK and folder: the digest, the
 // folder rules, the JDK version, the options it adds and the rename at exit.
-// What it logs goes to the syslog stand-in linked into this test.
+// What it logs goes to the file VELTA_LOG_CAPTURE names (log_capture.cpp).
 #include "launcher/class_cache.h"
 #include "tests/support/test_files.h"
 
@@ -57,7 +57,7 @@ std::string prepare(const scratch_jdk& jdk, std::vector<std::string> texts, clas
 {
     const std::string log = jdk.root.file("syslog");
     std::filesystem::remove(log);
-    setenv("VELTA_SYSLOG_CAPTURE", log.c_str(), 1);
+    setenv("VELTA_LOG_CAPTURE", log.c_str(), 1);
     std::vector<JavaVMOption> options = make_options(texts);
     const int result = prepare_class_cache(jdk.cache.c_str(), jdk.library.c_str(), "app.Main", options.data(),
                                            static_cast<int32_t>(options.size()), plan);

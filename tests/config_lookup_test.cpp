@@ -1,5 +1,5 @@
 #include "config/config.h"
-#include "tests/config_test_support.h"
+#include "tests/support/config_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "config/config.h"
-#include "tests/config_test_support.h"
+#include "tests/support/config_text.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ const parse_case parse_cases[] = {
     {"LinesBeforeTheFirstHeaderAreDropped", "a=1\nb\n", ""},
     {"PropertiesBelongToTheLatestHeader", "a=1\n[s]\nb=2\n[t]\nc=3", "[s]\nb=2\n[t]\nc=3\n"},
     {"LoneCarriageReturnEndsALine", "[s]\rk=v\rj=w\r", "[s]\nk=v\nj=w\n"},
-    {"CrLfAndLfCrEndLinesWithoutLeftovers", "[s]\r\nk=v\n\rj=w\r\n\r\nz", "[s]\nk=v\nj=w\nz=(null)\n"},
+    {"CrLfAndLfCrEndLinesWithoutLeftovers", "[s]\r\nk=v\n\rj=w\r\n\r\nz", "[s]\nk=v\nj=w\nz\n"},
     {"BlanksAroundNamesAndValuesAreDropped", " \t[s]\n \tk \t= \tv w \t\n", "[s]\nk=v w\n"},
     {"HashOrSemicolonStartsAComment", "[s]\n#k=v\n \t;j=w\nx=1", "[s]\nx=1\n"},
     {"HashAfterAValueBelongsToIt", "[s]\nk=v # no comment", "[s]\nk=v # no comment\n"},
@@ -31,18 +31,21 @@ const parse_case parse_cases[] = {
     {"HeaderNameKeepsLeadingBlanksOnly", "[ a \t]", "[ a]\n"},
     {"EmptyOrBlankHeaderHasNullName", "[]\n[ \t]", "[(null)]\n[(null)]\n"},
     {"TextAfterAHeaderIsReadAsANewLine", "[a]x=1\n[b];c\n[c][d]k=v\n[e]]",
-     "[a]\nx=1\n[b]\n[c]\n[d]\nk=v\n[e]\n]=(null)\n"},
-    {"FirstEqualsOrColonSeparates", "[s]\na=b:c=d\nx:y=z", "[s]\na=b:c=d\nx=y=z\n"},
-    {"LineWithoutSeparatorIsANameWithoutValue", "[s]\n  two words  \n", "[s]\ntwo words=(null)\n"},
+     "[a]\nx=1\n[b]\n[c]\n[d]\nk=v\n[e]\n]\n"},
+    {"FirstEqualsOrColonSeparatesAndIsKept", "[s]\na=b:c=d\nx:y=z", "[s]\na=b:c=d\nx:y=z\n"},
+    {"LineWithoutSeparatorIsANameWithoutValue", "[s]\n  two words  \n", "[s]\ntwo words\n"},
     {"EmptyNameIsNull", "[s]\n= v", "[s]\n(null)=v\n"},
-    {"BlankValueIsNull", "[s]\nk =  \t\nj=", "[s]\nk=(null)\nj=(null)\n"},
-    {"DriveLetterStaysInValueButSplitsABareLine", "[s]\npath=C:\\x\nC:\\x", "[s]\npath=C:\\x\nC=\\x\n"},
+    {"BlankValueIsNullAndKeepsItsSeparator", "[s]\nk =  \t\nj:", "[s]\nk=(null)\nj:(null)\n"},
+    {"DriveLetterStaysInValueButSplitsABareLine", "[s]\npath=C:\\x\nC:\\x", "[s]\npath=C:\\x\nC:\\x\n"},
     {"EscapesGiveTheBytesThatWouldOtherwiseSeparate", "[s]\na=^41^3D^3a^5D^5e^5E", "[s]\na=A=:]^^\n"},
     {"EscapeReadsAtMostTwoDigits", "[s]\na=^414\nb=^4g\nc=^4\nd=^fF", "[s]\na=A4\nb=\\x04g\nc=\\x04\nd=\\xff\n"},
     {"EscapeWithoutDigitEndsTheString", "[s]\na=x^zy\nb^=1", "[s]\na=x\nb=1\n"},
     {"EscapedBlankSurvivesTrimming", "[s]\na=^20v^20  \n", "[s]\na= v \n"},
     {"LoneCaretIsAnEmptyNameNotANullOne", "[^]\n^=v", "[]\n=v\n"},
     {"EscapesWorkInHeaderNames", "[x^5Dy]", "[x]y]\n"},
+    {"ByteOrderMarkIsSkippedAtTheStartOnly", "\xEF\xBB\xBF[s]\n\xEF\xBB\xBFk=v", "[s]\n\\xef\\xbb\\xbfk=v\n"},
+    {"StartOfAByteOrderMarkIsText", "\xEF\xBB[s]\n[t]", "[t]\n"},
+    {"ByteOrderMarkAloneIsAnEmptyText", "\xEF\xBB\xBF", ""},
 };
 
 class ConfigParseText : public testing::TestWithParam<parse_case> {};
@@ -57,19 +60,9 @@ TEST_P(ConfigParseText, GivesTheExpectedRecords)
 // each appended to what the parser left over from the one before.
 std::string dump_parsed_in_pieces(const std::string& text, std::size_t piece_size)
 {
-    config_parser parser{};
-    std::string buffer;
-    for (std::size_t fed = 0; !parser.ended;) {
-        const std::size_t piece = std::min(piece_size, text.size() - fed);
-        buffer.append(text, fed, piece);
-        fed += piece;
-        const char* rest = parse_config_piece(&parser, buffer.c_str(), buffer.c_str() + buffer.size(), fed == text.size());
-        if (rest == nullptr)
-            return "out of memory";
-        buffer.erase(0, static_cast<std::size_t>(rest - buffer.c_str()));
-    }
-    const config_ptr root(parser.root);
-    return dump_config(root.get());
+    bool out_of_memory = false;
+    const config_ptr root = parse_in_pieces(text.c_str(), text.size(), piece_size, &out_of_memory);
+    return out_of_memory ? "out of memory" : dump_config(root.get());
 }
 
 TEST_P(ConfigParseText, GivesTheSameRecordsInPiecesOfAnySize)

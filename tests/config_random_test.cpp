@@ -5,7 +5,7 @@
 // every lookup as a straightforward reference model of the lookups answers
 // it on the model.
 #include "config/config.h"
-#include "tests/config_test_support.h"
+#include "tests/support/config_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,23 +1,15 @@
 #include "config/config.h"
-#include "tests/config_test_support.h"
+#include "tests/support/config_text.h"
+#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 namespace {
-
-std::string file_text(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 TEST(ConfigReadFile, DataFilesGiveTheirExpectedRecords)
 {
@@ -25,10 +17,10 @@ TEST(ConfigReadFile, DataFilesGiveTheirExpectedRecords)
     // The line_ends files differ only in their line ends, so share one dump.
     const char* const cases[][2] = {{"line_ends_lf", "line_ends"},    {"line_ends_crlf", "line_ends"},
                                     {"line_ends_cr", "line_ends"},    {"line_ends_mixed", "line_ends"},
-                                    {"nul_inside", "nul_inside"}};
+                                    {"nul_inside", "nul_inside"},     {"byte_order_mark", "byte_order_mark"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c[0]);
-        const std::string expected = file_text(data + c[1] + ".expected");
+        const std::string expected = read_file(data + c[1] + ".expected");
         ASSERT_FALSE(expected.empty());
         const config_ptr root(read_config_file((data + c[0] + ".conf").c_str()));
         EXPECT_EQ(dump_config(root.get()), expected);
@@ -37,17 +29,14 @@ TEST(ConfigReadFile, DataFilesGiveTheirExpectedRecords)
 
 class ConfigReadTemp : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_NE(mkdtemp(dir.data()), nullptr); }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
-    std::string write(const char* name, const char* content) const
+    std::string write(const char* name, const std::string& content) const
     {
-        const std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
+        write_file(scratch.file(name), content);
+        return scratch.file(name);
     }
 
-    std::string dir = "/tmp/velta-read-XXXXXX";
+    scratch_folder scratch;
+    const std::string dir = scratch.path;
 };
 
 TEST_F(ConfigReadTemp, ReadsARegularFileWhole)
@@ -82,9 +71,7 @@ TEST_F(ConfigReadTemp, ReadsAFileLargerThanItsBufferAsOneText)
         SCOPED_TRACE(c.name);
         const config_ptr expected(parse_config_text(c.text.c_str()));
         ASSERT_NE(expected, nullptr);
-        const std::string path = dir + "/large.conf";
-        std::ofstream(path, std::ios::binary) << c.text;
-        const config_ptr root(read_config_file(path.c_str()));
+        const config_ptr root(read_config_file(write("large.conf", c.text).c_str()));
         EXPECT_EQ(dump_config(root.get()), dump_config(expected.get()));
     }
 }

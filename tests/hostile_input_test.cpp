@@ -5,7 +5,7 @@
 // gives null, at once, without reading more than the measured size allows.
 // Linked with -Wl,--wrap=read, so every read the reader makes is seen here.
 #include "config/config.h"
-#include "tests/config_test_support.h"
+#include "tests/support/config_text.h"
 #include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>

@@ -2,24 +2,10 @@
 # end-to-end ones that run the real binary on real VMs (everyday build only:
 # the VM's own signal handling makes AddressSanitizer unreliable).
 
-add_library(velta_syslog_capture SHARED support/syslog_capture.cpp)
-add_library(velta_fake_jvm SHARED support/fake_jvm.cpp)
-add_library(velta_no_create_vm SHARED support/no_create_vm.cpp)
-foreach(stand_in velta_syslog_capture velta_fake_jvm velta_no_create_vm)
-  target_link_libraries(${stand_in} PRIVATE velta_options)
-  target_include_directories(${stand_in} SYSTEM PRIVATE ${JNI_INCLUDE_DIRS})
-endforeach()
-
-add_library(velta_test_files STATIC support/test_files.cpp)
-target_link_libraries(velta_test_files PUBLIC velta_options)
-
 add_executable(launcher_tests launcher_options_test.cpp launcher_run_test.cpp class_cache_test.cpp)
-# The syslog stand-in comes before glibc in the lookup order, so the
-# launcher's messages land in the file each test names. It follows the
-# launcher on the link line: the linker keeps a shared library only when an
-# earlier object needs it.
-target_link_libraries(launcher_tests PRIVATE velta_launcher velta_platform velta_syslog_capture
-                      velta_test_files GTest::gtest_main)
+# The launcher's messages land in the file each test names (log_capture.cpp).
+target_link_libraries(launcher_tests PRIVATE velta_launcher velta_platform velta_log_capture
+                      velta_test_support GTest::gtest_main)
 target_compile_definitions(launcher_tests PRIVATE
   VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>"
   VELTA_NO_CREATE_VM="$<TARGET_FILE:velta_no_create_vm>")
@@ -35,13 +21,7 @@ add_jar(velta_test_programs SOURCES ${velta_java_sources})
 get_target_property(velta_test_jar velta_test_programs JAR_FILE)
 
 velta_add_platform(velta_platform_test_config "${CMAKE_CURRENT_BINARY_DIR}/system.conf")
-add_executable(velta-java-test-sysconfig ${PROJECT_SOURCE_DIR}/launcher/main.cpp)
-target_link_libraries(velta-java-test-sysconfig PRIVATE velta_launcher velta_platform_test_config)
-
-add_library(velta_e2e_support STATIC support/run_process.cpp support/jdks.cpp)
-target_link_libraries(velta_e2e_support PUBLIC velta_test_files)
-target_compile_definitions(velta_e2e_support PRIVATE VELTA_SYSLOG_CAPTURE="$<TARGET_FILE:velta_syslog_capture>")
-add_dependencies(velta_e2e_support velta_syslog_capture)
+velta_add_launcher(velta-java-test-sysconfig velta_platform_test_config)
 
 # An end-to-end test program runs the real binaries, so its tests are
 # registered in the everyday build only. Each knows velta-java and the Java
@@ -49,7 +29,7 @@ add_dependencies(velta_e2e_support velta_syslog_capture)
 function(velta_add_e2e_test name)
   cmake_parse_arguments(PARSE_ARGV 1 e2e "" "" "DEFINITIONS;DEPENDS;PROPERTIES")
   add_executable(${name} ${e2e_UNPARSED_ARGUMENTS})
-  target_link_libraries(${name} PRIVATE velta_e2e_support GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE velta_test_support GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     VELTA_JAVA="$<TARGET_FILE:velta-java>" VELTA_TEST_JAR="${velta_test_jar}" ${e2e_DEFINITIONS})
   add_dependencies(${name} velta-java velta_test_programs ${e2e_DEPENDS})
@@ -65,11 +45,14 @@ endfunction()
 
 velta_add_e2e_test(launcher_e2e_tests launcher_e2e_test.cpp
   DEFINITIONS
+    VELTA_JAVA_CHECK="$<TARGET_FILE:velta-java-check>"
+    VELTA_SYSTEM_LOG="$<TARGET_FILE:velta-test-system-log>"
+    VELTA_VERSION="${PROJECT_VERSION}"
     VELTA_JAVA_SYSCONFIG="$<TARGET_FILE:velta-java-test-sysconfig>"
     VELTA_TEST_SYSTEM_CONFIG="${CMAKE_CURRENT_BINARY_DIR}/system.conf"
     VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>"
     VELTA_NO_CREATE_VM="$<TARGET_FILE:velta_no_create_vm>"
-  DEPENDS velta-java-test-sysconfig velta_fake_jvm velta_no_create_vm
+  DEPENDS velta-java-check velta-test-system-log velta-java-test-sysconfig velta_fake_jvm velta_no_create_vm
   PROPERTIES RUN_SERIAL TRUE)
 
 # velta-java-check beside velta-java; a copy of it reads its system
@@ -92,5 +75,7 @@ velta_add_e2e_test(examples_e2e_tests examples_e2e_test.cpp
   DEFINITIONS
     VELTA_BUILD_JVM="${JAVA_JVM_LIBRARY}"
     VELTA_SAMPLE_CONF="${PROJECT_BINARY_DIR}/examples/sample.conf"
+    VELTA_HEARTBEAT_CONF="${PROJECT_BINARY_DIR}/examples/heartbeat.conf"
     VELTA_HEARTBEAT_JAR="${velta_heartbeat_jar}"
-  DEPENDS velta_sample velta_heartbeat)
+    VELTA_BUNDLE="${PROJECT_BINARY_DIR}/examples/bundle/app"
+  DEPENDS velta_sample velta_heartbeat velta_bundle velta_bundle_runtime)

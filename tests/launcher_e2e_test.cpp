@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,9 +47,12 @@ protected:
         EXPECT_EQ(last.process.errors.find("WARNING"), std::string::npos) << last.process.errors;
     }
 
-    launch_result& run(const std::string& launcher_section, const std::string& extra_sections = "")
+    // `jvm` replaces the JDK's libjvm.so as the key "jvm".
+    launch_result& run(const std::string& launcher_section, const std::string& extra_sections = "",
+                       const std::string& jvm = "")
     {
-        launches.push_back(std::make_unique<java_launch>(GetParam().libjvm, launcher_section, extra_sections));
+        launches.push_back(std::make_unique<java_launch>(jvm.empty() ? GetParam().libjvm : jvm, launcher_section,
+                                                         extra_sections));
         last = launches.back()->result;
         return launches.back()->result;
     }
@@ -83,41 +88,28 @@ TEST_P(OnEveryJdk, EmptyArgumentsGiveAnEmptyArray)
     EXPECT_EQ(out().substr(0, 8), "count 0\n");
 }
 
-TEST_P(OnEveryJdk, MainClassFailuresAreLoggedAndTheRunStillSucceeds)
+TEST_P(OnEveryJdk, MainClassFailuresAreReportedAndEndWithTheFailStatus)
 {
     const struct {
         const char* section;
         const char* logged;
+        const char* described; // by the VM, on standard error
+        int status;
     } cases[] = {
-        {"mainclass=velta.test.Missing\n", "3 Unable to find main class velta.test.Missing\n"},
-        {"mainclass=velta.test.NoMain\n", "3 Class velta.test.NoMain does not have a main method\n"},
-        {"mainclass\n", "3 Unable to find main class \n"},
-        {"mainclass=velta.test.%s%n\n", "3 Unable to find main class velta.test.%s%n\n"},
-        {"", "3 Unable to find main class velta.os.Shell\n"},
+        {"mainclass=velta.test.Missing\nfailstatus=9\n", "3 Unable to find main class velta.test.Missing\n", "", 9},
+        {"mainclass=velta.test.NoMain\nfailstatus=255\n", "3 Class velta.test.NoMain does not have a main method\n", "", 255},
+        {"mainclass\n", "3 Unable to find main class \n", "", 0},
+        {"mainclass=velta.test.%s%n\n", "3 Unable to find main class velta.test.%s%n\n", "", 0},
+        {"", "3 Unable to find main class velta.os.Shell\n", "", 0},
+        {"mainclass=velta.test.Throws\nfailstatus=1\n", "", "java.lang.IllegalStateException: thrown by velta.test.Throws", 1},
+        {"mainclass=velta.test.Recurse\nfailstatus=0\n", "", "java.lang.StackOverflowError", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section);
         const launch_result& result = run(c.section);
-        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.process.status, c.status);
         EXPECT_EQ(result.logged, c.logged);
         EXPECT_EQ(result.process.output, "");
-    }
-}
-
-TEST_P(OnEveryJdk, ExceptionsLeftByMainAreDescribedByTheVm)
-{
-    const struct {
-        const char* main_class;
-        const char* described;
-    } cases[] = {
-        {"velta.test.Throws", "java.lang.IllegalStateException: thrown by velta.test.Throws"},
-        {"velta.test.Recurse", "java.lang.StackOverflowError"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.main_class);
-        const launch_result& result = run(std::string("mainclass=") + c.main_class + "\n");
-        EXPECT_EQ(result.process.status, 0);
-        EXPECT_EQ(result.logged, "");
         EXPECT_NE(result.process.errors.find(c.described), std::string::npos) << result.process.errors.substr(0, 400);
     }
 }
@@ -159,18 +151,53 @@ TEST_P(OnEveryJdk, AnArgumentTheVmCannotHoldIsReportedAndMainNotCalled)
 {
     // A 32 MB argument does not fit a 16 MB heap: its byte array fails with
     // an exception pending, and no JNI call may follow it.
-    const launch_result& result = run("mainclass=velta.test.Echo\noptions=small\nmainargs=first " + std::string(32 << 20, 'x') + " last\n",
+    const launch_result& result = run("mainclass=velta.test.Echo\nfailstatus=3\noptions=small\nmainargs=first "
+                                          + std::string(32 << 20, 'x') + " last\n",
                                       "[small]\n-Xcheck:jni\n-Xmx16m\n-XX:+UseSerialGC\n");
-    EXPECT_EQ(result.process.status, 0);
+    EXPECT_EQ(result.process.status, 3);
     EXPECT_EQ(result.logged, "3 Error creating command arguments\n");
     EXPECT_EQ(out(), "");
 }
 
-TEST_P(OnEveryJdk, OptionsTheVmRefusesFailItsCreation)
+TEST_P(OnEveryJdk, AVmThatCannotStartIsReported)
 {
-    const launch_result& result = run("options=bad\n", "[bad]\n-Xno-such-option\n");
-    EXPECT_EQ(result.process.status, 1);
-    EXPECT_EQ(result.logged, "3 Error -1 creating java vm\n");
+    // HotSpot refuses some options by its result, and ends the process
+    // itself for others, with its reason on standard output.
+    const struct {
+        const char* options;
+        const char* logged;
+        const char* printed;
+    } cases[] = {
+        {"-Xno-such-option\n", "3 Error -1 creating java vm\n", ""},
+        {"-XX:+NoSuchFlag\n", "3 Error -6 creating java vm\n", ""},
+        {"-Xmx1k\n", "3 Java VM exited with status 1 while starting\n", "Too small maximum heap"},
+        {"-XX:+UseSerialGC\n-XX:+UseG1GC\n", "3 Java VM exited with status 1 while starting\n",
+         "Multiple garbage collectors selected"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        const launch_result& result = run("options=bad\nfailstatus=7\n", std::string("[bad]\n") + c.options);
+        EXPECT_EQ(result.process.status, 1);
+        EXPECT_EQ(result.logged, c.logged);
+        EXPECT_NE(result.process.output.find(c.printed), std::string::npos) << result.process.output;
+    }
+}
+
+TEST_P(OnEveryJdk, TakesTheJdkFolderWildcardsAndSeparatorsAsWritten)
+{
+    // Before, the VM refused --add-opens:..., and -Dvelta.value:set set a
+    // property named "velta.value:set".
+    scratch_folder lib;
+    std::filesystem::create_symlink(VELTA_TEST_JAR, lib.file("velta-test.jar"));
+    write_file(lib.file("notes.txt"), "");
+    const std::string& libjvm = GetParam().libjvm;
+    const launch_result& result = run("mainclass=velta.test.Echo\nclasspaths=wildcard\noptions=written\n",
+                                      "[wildcard]\n= /nonexistent.jar\n" + lib.path + "/*\n[written]\n-Xcheck:jni\n"
+                                      "--add-opens=java.base/java.lang=ALL-UNNAMED\n-Dvelta.value = set\n",
+                                      libjvm.substr(0, libjvm.rfind("/lib/server/libjvm.so")));
+    EXPECT_EQ(result.process.status, 0);
+    EXPECT_EQ(result.logged, "");
+    EXPECT_EQ(out(), "count 0\njava.class.path " + lib.path + "/velta-test.jar\nvelta.flag \nvelta.value set\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Jdk, OnEveryJdk, testing::ValuesIn(installed_jdks()),
@@ -188,7 +215,7 @@ TEST(StandInVm, ReceivesTheConfiguredOptionsExactly)
     EXPECT_EQ(result.logged, "3 Error -3 creating java vm\n");
     EXPECT_EQ(read_file(scratch.file("vm")),
               "version 0x00010002\nignoreUnrecognized 0\nnOptions 5\n"
-              "option -Djava.class.path=x:y:z:w\noption -Xmx64m\noption -Xbootclasspath/a:/b\n"
+              "option -Djava.class.path=x:y:z=w\noption -Xmx64m\noption -Xbootclasspath/a:/b\n"
               "option -Dk=v\noption -Dflag\n");
 }
 
@@ -215,6 +242,119 @@ TEST(StandInVm, LauncherFailuresBeforeTheVmAreLoggedNotPrinted)
     }
 }
 
+// Where no system log listens, as in most containers, messages go to
+// standard error instead of being lost; where one listens, only to it.
+TEST(SystemLog, MessagesReachTheSystemLogOrElseStandardError)
+{
+    scratch_folder scratch;
+    write_file(scratch.file("c.conf"), "[java]\njvm=/nonexistent/libjvm.so\n");
+    const std::vector<std::string> velta_java = {VELTA_JAVA, "java", scratch.file("c.conf")};
+    std::vector<std::string> listening = {VELTA_SYSTEM_LOG, "listen", scratch.file("log")};
+    listening.insert(listening.end(), velta_java.begin(), velta_java.end());
+    std::vector<std::string> absent = {VELTA_SYSTEM_LOG, "absent"};
+    absent.insert(absent.end(), velta_java.begin(), velta_java.end());
+
+    const process_result with_log = run_process(listening, {});
+    if (with_log.status == 77)
+        GTEST_SKIP() << "no mount namespace here (it needs root) to stand a system log in";
+    EXPECT_EQ(with_log.status, 1);
+    EXPECT_EQ(with_log.errors, "");
+    const std::string logged = read_file(scratch.file("log"));
+    EXPECT_EQ(logged.substr(0, 4), "<11>") << logged;
+    EXPECT_NE(logged.find(" velta-java: Error loading JVM /nonexistent/libjvm.so\n"), std::string::npos) << logged;
+
+    const process_result without_log = run_process(absent, {});
+    EXPECT_EQ(without_log.status, 1);
+    EXPECT_EQ(without_log.errors, "velta-java: Error loading JVM /nonexistent/libjvm.so\n");
+    EXPECT_EQ(without_log.output, "");
+}
+
+TEST(Program, HelpAndVersionArePrintedNotTakenAsSections)
+{
+    const struct {
+        const char* program;
+        const char* option;
+        const char* printed;
+    } cases[] = {
+        {VELTA_JAVA, "--help", "Usage: velta-java [SECTION [CONFIG-FILE]]\n"},
+        {VELTA_JAVA, "--version", "velta-java " VELTA_VERSION "\n"},
+        {VELTA_JAVA_CHECK, "--version", "velta-java-check " VELTA_VERSION "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        const launch_result result = launch({c.program, c.option, "/nonexistent.conf"});
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.process.output.substr(0, std::strlen(c.printed)), c.printed);
+        EXPECT_EQ(result.logged + result.process.errors, "");
+        // Output that cannot be written is an error, not silence.
+        const process_result full = run_process({"/bin/sh", "-c", std::string(c.program) + " " + c.option + " >/dev/full"}, {});
+        EXPECT_EQ(full.status, 1);
+        EXPECT_NE(full.errors.find("cannot write to standard output"), std::string::npos) << full.errors;
+    }
+}
+
+TEST(StandInVm, PassedArgumentsAndExpandedValuesReachTheVmAndMainUnchanged)
+{
+    scratch_folder scratch;
+    write_file(scratch.file("c.conf"), "[app]\njvm=${VELTA_TEST_JVM}\nexpand=yes\npassargs=yes\nmainclass=app.Main$Inner\n"
+                                       "mainargs=${CONFDIR} $${HOME}\n[java.classpaths]\n${CONFDIR}/lib/*\n");
+    std::filesystem::create_directories(scratch.file("lib"));
+    write_file(scratch.file("lib/a.jar"), "");
+    const std::map<std::string, std::string> environment = {
+        {"VELTA_TEST_JVM", VELTA_FAKE_JVM}, {"VELTA_FAKE_JVM_RECORD", scratch.file("vm")},
+        {"VELTA_FAKE_JVM_RESULT", "0"}, {"VELTA_FAKE_JVM_CLASS", "app/Main$Inner"}};
+    // A relative configuration path is taken from the working folder.
+    const struct {
+        const char* working_folder;
+        std::string config;
+        std::string folder;
+    } cases[] = {
+        {"", scratch.file("c.conf"), scratch.path},
+        {"/", scratch.file("c.conf").substr(1), scratch.path},
+        {scratch.path.c_str(), ".//c.conf", scratch.path + "/."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.config);
+        std::filesystem::remove(scratch.file("vm"));
+        const launch_result result = launch({VELTA_JAVA, "app", c.config, "two words", "", "${HOME}"}, environment,
+                                            c.working_folder);
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.logged, "");
+        const std::string record = read_file(scratch.file("vm"));
+        const std::string creation = "version 0x00010002\nignoreUnrecognized 0\nnOptions 1\noption -Djava.class.path="
+                                   + c.folder + "/lib/a.jar\nFindClass app/Main$Inner\n";
+        EXPECT_EQ(record.substr(0, creation.size()), creation);
+        EXPECT_NE(record.find("CallStaticVoidMethod 5\nargument " + c.folder + "\nargument ${HOME}\n"
+                              "argument two words\nargument \nargument ${HOME}\n"),
+                  std::string::npos) << record;
+    }
+}
+
+TEST(StandInVm, WrongSettingsAndUndefinedVariablesEndTheRunBeforeTheVm)
+{
+    scratch_folder scratch;
+    const struct {
+        const char* section;
+        const char* logged;
+    } cases[] = {
+        {"passargs=maybe\n", "3 Invalid value maybe for passargs\n"},
+        {"passargs\n", "3 Invalid value  for passargs\n"},
+        {"expand=true\n", "3 Invalid value true for expand\n"},
+        {"expand=NO\n", "3 Invalid value NO for expand\n"},
+        {"expand=yes\nmainclass=${VELTA_UNSET}.Main\n", "3 Undefined variable VELTA_UNSET\n"},
+        {"expand=yes\n[java.options]\n-Xmx1m\n-Xss${VELTA_UNSET_TOO}\n", "3 Undefined variable VELTA_UNSET_TOO\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        write_file(scratch.file("c.conf"), std::string("[java]\njvm=" VELTA_FAKE_JVM "\n") + c.section);
+        const launch_result result = launch({VELTA_JAVA, "java", scratch.file("c.conf")},
+                                            {{"VELTA_FAKE_JVM_RECORD", scratch.file("vm")}});
+        EXPECT_EQ(result.process.status, 1);
+        EXPECT_EQ(result.logged, c.logged);
+        EXPECT_EQ(read_file(scratch.file("vm")), "") << "the VM was created";
+    }
+}
+
 // velta-java-test-sysconfig reads its system configuration from
 // VELTA_TEST_SYSTEM_CONFIG, which these tests write and remove.
 class SystemConfiguration : public testing::Test {
@@ -226,13 +366,15 @@ TEST_F(SystemConfiguration, IsUsedWhenNoFileIsNamed)
 {
     scratch_folder scratch;
     write_file(VELTA_TEST_SYSTEM_CONFIG, "[java]\njvm=" VELTA_FAKE_JVM "\n[java.options]\n-Xjava\n"
-                                         "[app]\njvm=" VELTA_FAKE_JVM "\noptions=app.options\n[app.options]\n-Xapp\n");
+                                         "[app]\njvm=" VELTA_FAKE_JVM "\nproperties=app.properties\nexpand=yes\n"
+                                         "[app.properties]\nfolder=${CONFDIR}\n");
+    const std::string folder = std::filesystem::path(VELTA_TEST_SYSTEM_CONFIG).parent_path();
     const struct {
         std::vector<std::string> arguments;
-        const char* option;
+        std::string option;
     } cases[] = {
         {{VELTA_JAVA_SYSCONFIG}, "option -Xjava\n"},
-        {{VELTA_JAVA_SYSCONFIG, "app"}, "option -Xapp\n"},
+        {{VELTA_JAVA_SYSCONFIG, "app"}, "option -Dfolder=" + folder + "\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.option);

@@ -1,38 +1,25 @@
-// Preloaded into the launcher (or linked into a test) in place of glibc's
+// Preloaded into the real launcher binary by end-to-end tests in place of glibc's
 // system log: every record is appended, as "<priority> <message>\n", to the
 // file that VELTA_SYSLOG_CAPTURE names. Without that variable records are
 // dropped. The fortified entry points are covered too, since a build with
-// _FORTIFY_SOURCE calls those instead.
-#include <fcntl.h>
+// _FORTIFY_SOURCE calls those instead. The launcher logs to the system log
+// only where something listens at its socket: with the variable set, the
+// capture answers for it.
+#include "tests/support/log_line.h"
+
+#include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <syslog.h>
-#include <unistd.h>
 
 #include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-void capture(int priority, const char* format, va_list arguments)
+__attribute__((format(printf, 2, 0))) void capture(int priority, const char* format, va_list arguments)
 {
-    const char* path = std::getenv("VELTA_SYSLOG_CAPTURE");
-    if (path == nullptr)
-        return;
-    char line[8192];
-    const int prefix = std::snprintf(line, sizeof line, "%d ", priority & 7);
-    const int message = std::vsnprintf(line + prefix, sizeof line - static_cast<size_t>(prefix) - 1, format, arguments);
-    size_t length = static_cast<size_t>(prefix) + (message < 0 ? 0 : static_cast<size_t>(message));
-    if (length > sizeof line - 2)
-        length = sizeof line - 2;
-    line[length++] = '\n';
-    const int file = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (file < 0)
-        return;
-    if (write(file, line, length) < 0) {
-        // Nothing to report to: a lost record shows up as a failed assertion.
-    }
-    close(file);
+    append_log_line("VELTA_SYSLOG_CAPTURE", priority & 7, format, arguments);
 }
 
 } // namespace
@@ -41,8 +28,9 @@ extern "C" {
 
 // glibc's fortified entry points, which <syslog.h> declares only under
 // _FORTIFY_SOURCE.
-void __syslog_chk(int priority, int flag, const char* format, ...);
-void __vsyslog_chk(int priority, int flag, const char* format, va_list arguments);
+__attribute__((format(printf, 3, 4))) void __syslog_chk(int priority, int flag, const char* format, ...);
+__attribute__((format(printf, 3, 0))) void __vsyslog_chk(int priority, int flag, const char* format,
+                                                         va_list arguments);
 
 __attribute__((visibility("default"))) void vsyslog(int priority, const char* format, va_list arguments)
 {
@@ -68,6 +56,16 @@ __attribute__((visibility("default"))) void __syslog_chk(int priority, int, cons
     va_start(arguments, format);
     capture(priority, format, arguments);
     va_end(arguments);
+}
+
+__attribute__((visibility("default"))) int connect(int file, const sockaddr* address, socklen_t length)
+{
+    const auto* local = reinterpret_cast<const sockaddr_un*>(address);
+    if (std::getenv("VELTA_SYSLOG_CAPTURE") != nullptr && address->sa_family == AF_UNIX
+        && std::strncmp(local->sun_path, _PATH_LOG, sizeof local->sun_path) == 0)
+        return 0;
+    static const auto next = reinterpret_cast<decltype(&connect)>(dlsym(RTLD_NEXT, "connect"));
+    return next(file, address, length);
 }
 
 } // extern "C"

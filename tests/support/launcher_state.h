@@ -1,0 +1,26 @@
+// The launcher keeps its configuration and VM options for the life of the
+// process; in-process tests run it many times and release them in between so
+// that LeakSanitizer sees only real leaks.
+#pragma once
+
+#include "launcher/launcher.h"
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+inline void release_launcher_state()
+{
+    free_config(launcher.config_root);
+    free_vm_options(launcher.init_args.nOptions, launcher.init_args.options);
+    std::free(launcher.jdk_vm_library);
+    launcher = launcher_state{};
+}
+
+inline std::vector<std::string> option_strings(const JavaVMInitArgs& args)
+{
+    std::vector<std::string> options;
+    for (jint i = 0; i < args.nOptions; ++i)
+        options.emplace_back(args.options[i].optionString);
+    return options;
+}
