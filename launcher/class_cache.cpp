@@ -3,11 +3,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -221,26 +223,21 @@ bool is_whole_archive(int file)
     return true;
 }
 
-// Returns 1 when `archive` exists and is a whole archive, 0
-// when it does not exist (any other file there is removed), -1 with errno
-// set when it cannot be examined or removed.
-int find_archive(const char* archive)
+// Returns 1 when `archive` is a whole archive, 0 when it does not exist or
+// is no whole archive, -1 with errno set when it cannot be examined.
+int find_whole_archive(const char* archive)
 {
     const int file = open(archive, O_RDONLY | O_CLOEXEC);
     if (file < 0)
         return errno == ENOENT ? 0 : -1;
-    const bool complete = is_whole_archive(file);
+    const bool whole = is_whole_archive(file);
     close(file);
-    if (complete)
-        return 1;
-    return unlink(archive) == 0 || errno == ENOENT ? 0 : -1;
+    return whole ? 1 : 0;
 }
 
-// Creates and removes `path`, where the VM is to write the archive: proof
-// that it will be able to, since a VM that cannot create the archive ends
-// the process with status 1. Nothing is left behind for a VM that ends
-// before it writes. A file of that name was left only by a process of the
-// same number that is gone, as every name holds its process's number.
+// Creates and removes `path`, where the VM is to write the archive. A file
+// of that name was left only by a process of the same number that is gone,
+// as every name holds its process's number.
 bool can_create(const char* path)
 {
     const int file = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -262,62 +259,88 @@ const char* find_non_empty_folder(const char* class_path, char (&path)[PATH_MAX]
     return nullptr;
 }
 
-void log_refusal(const char* folder, const char* cause)
+// Copies into `holder` the folder that holds `folder`, as named: "a/b/"
+// gives "a", "b" gives ".", "/b" gives "/". Returns false when that is
+// longer than a path can be.
+bool copy_holding_folder(const char* folder, char (&holder)[PATH_MAX])
 {
-    log_error("Not using class cache %s: %s", folder, cause);
+    size_t end = std::strlen(folder);
+    while (end > 1 && folder[end - 1] == '/')
+        --end;
+    while (end > 0 && folder[end - 1] != '/')
+        --end;
+    while (end > 1 && folder[end - 1] == '/')
+        --end;
+    if (end == 0)
+        end = std::strlen(std::strcpy(holder, "."));
+    else if (end >= sizeof holder)
+        return false;
+    else
+        std::memcpy(holder, folder, end);
+    holder[end] = '\0';
+    return true;
 }
 
-// Fills *plan once every check has passed. Returns null, or the cause of a
-// refusal, leaving in *plan what it made.
-const char* plan_archive(const char* folder, uint64_t digest, class_cache_plan* plan)
+bool is_owned_by_this_user_or_root(const struct stat& info)
 {
-    plan->archive = make_archive_path(folder, digest, ".jsa");
-    if (plan->archive == nullptr)
-        return "out of memory";
-    const int found = find_archive(plan->archive);
-    if (found < 0)
-        return std::strerror(errno);
-    if (found == 1) {
-        plan->option = concatenate("-XX:SharedArchiveFile=", plan->archive);
-        return plan->option == nullptr ? "out of memory" : nullptr;
-    }
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%ld.tmp", static_cast<long>(getpid()));
-    char* temp_archive = make_archive_path(folder, digest, suffix);
-    if (temp_archive == nullptr)
-        return "out of memory";
-    if (!can_create(temp_archive)) {
-        const char* cause = std::strerror(errno);
-        std::free(temp_archive);
-        return cause;
-    }
-    plan->temp_archive = temp_archive;
-    plan->option = concatenate("-XX:ArchiveClassesAtExit=", temp_archive);
-    return plan->option == nullptr ? "out of memory" : nullptr;
+    return info.st_uid == geteuid() || info.st_uid == 0;
+}
+
+bool is_writable_by_others(const struct stat& info)
+{
+    return (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+// Empties *plan and leaves in its refusal the cause, made from `format` as
+// printf makes it. Returns -1.
+__attribute__((format(printf, 2, 3))) int refuse(class_cache_plan* plan, const char* format, ...)
+{
+    free_class_cache_plan(plan);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(plan->refusal, sizeof plan->refusal, format, arguments);
+    va_end(arguments);
+    return -1;
+}
+
+// Returns a new copy of `text`, or null when memory runs out.
+char* copy_text(const char* text)
+{
+    return concatenate(text, "");
 }
 
 } // namespace
 
-char* find_library_file(const void* symbol)
+char* find_library_file(void* handle)
 {
-    Dl_info info;
-    if (dladdr(symbol, &info) == 0 || info.dli_fname == nullptr)
+    link_map* map = nullptr;
+    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr
+        || map->l_name[0] == '\0')
         return nullptr;
-    return realpath(info.dli_fname, nullptr);
+    return realpath(map->l_name, nullptr);
 }
 
 const char* check_class_cache_folder(const char* folder)
 {
+    // Whoever may rename the entries of the holding folder may put another
+    // folder in this one's place; in a sticky folder only its owner may.
+    char holder[PATH_MAX];
     struct stat info;
-    if (stat(folder, &info) != 0) {
-        if (errno != ENOENT || (mkdir(folder, 0700) != 0 && errno != EEXIST) || stat(folder, &info) != 0)
-            return std::strerror(errno);
-    }
+    if (!copy_holding_folder(folder, holder))
+        return std::strerror(ENAMETOOLONG);
+    if (stat(holder, &info) != 0)
+        return std::strerror(errno);
+    if (!is_owned_by_this_user_or_root(info))
+        return "the folder that holds it is owned by another user";
+    if (is_writable_by_others(info) && (info.st_mode & S_ISVTX) == 0)
+        return "the folder that holds it is writable by group or others";
+    if (stat(folder, &info) != 0)
+        return errno == ENOENT ? nullptr : std::strerror(errno);
     if (!S_ISDIR(info.st_mode))
         return "not a folder";
-    if (info.st_uid != geteuid() && info.st_uid != 0)
+    if (!is_owned_by_this_user_or_root(info))
         return "owned by another user";
-    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    if (is_writable_by_others(info))
         return "writable by group or others";
     return nullptr;
 }
@@ -359,6 +382,11 @@ int parse_java_major_version(const char* text)
     return major;
 }
 
+namespace {
+
+// Returns the major version of the JDK that the VM library file
+// `vm_library` belongs to (JDK/lib/server/libjvm.so: JDK/release is read),
+// or -1 when that file cannot be read or names no version.
 int read_java_major_version(const char* vm_library)
 {
     // JDK/lib/server/libjvm.so
@@ -381,6 +409,8 @@ int read_java_major_version(const char* vm_library)
     text[got] = '\0';
     return parse_java_major_version(text);
 }
+
+} // namespace
 
 int make_class_cache_digest(const char* vm_library, const char* main_class, const JavaVMOption* options,
                             int32_t option_count, uint64_t* digest)
@@ -410,49 +440,74 @@ int make_class_cache_digest(const char* vm_library, const char* main_class, cons
     return 0;
 }
 
-int prepare_class_cache(const char* folder, const char* vm_library, const char* main_class,
-                        const JavaVMOption* options, int32_t option_count, class_cache_plan* plan)
+int plan_class_cache(const char* folder, const char* vm_library, const char* main_class,
+                     const JavaVMOption* options, int32_t option_count, class_cache_plan* plan)
 {
     *plan = class_cache_plan{};
-    // The folder comes last, so that a launch that goes without the cache
-    // for another cause makes no folder.
-    if (const char* option = find_sharing_option(options, option_count)) {
-        log_error("Not using class cache %s: the option %s sets class-data sharing itself",
-               folder, option);
-        return -1;
-    }
+    if (vm_library == nullptr)
+        return refuse(plan, "the VM library's file cannot be found");
+    if (const char* option = find_sharing_option(options, option_count))
+        return refuse(plan, "the option %s sets class-data sharing itself", option);
     char path[PATH_MAX];
-    if (find_non_empty_folder(find_class_path(options, option_count), path) != nullptr) {
-        log_error("Not using class cache %s: the class path holds the folder %s, which is not empty",
-               folder, path);
-        return -1;
-    }
+    if (find_non_empty_folder(find_class_path(options, option_count), path) != nullptr)
+        return refuse(plan, "the class path holds the folder %s, which is not empty", path);
     const int major = read_java_major_version(vm_library);
-    if (major < 0) {
-        log_error("Not using class cache %s: no JDK version found for %s", folder, vm_library);
-        return -1;
-    }
-    if (major < oldest_java_major) {
-        log_error("Not using class cache %s: JDK %d is older than %d", folder, major,
-               oldest_java_major);
-        return -1;
-    }
-    const char* cause = check_class_cache_folder(folder);
-    if (cause != nullptr) {
-        log_refusal(folder, cause);
-        return -1;
-    }
+    if (major < 0)
+        return refuse(plan, "no JDK version found for %s", vm_library);
+    if (major < oldest_java_major)
+        return refuse(plan, "JDK %d is older than %d", major, oldest_java_major);
+    if (const char* cause = check_class_cache_folder(folder))
+        return refuse(plan, "%s", cause);
     uint64_t digest = 0;
-    if (make_class_cache_digest(vm_library, main_class, options, option_count, &digest) != 0) {
-        log_refusal(folder, std::strerror(errno));
-        return -1;
+    if (make_class_cache_digest(vm_library, main_class, options, option_count, &digest) != 0)
+        return refuse(plan, "%s", std::strerror(errno));
+
+    plan->archive = make_archive_path(folder, digest, ".jsa");
+    if (plan->archive == nullptr)
+        return refuse(plan, "out of memory");
+    const int found = find_whole_archive(plan->archive);
+    if (found < 0)
+        return refuse(plan, "%s", std::strerror(errno));
+    if (found == 0) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%ld.tmp", static_cast<long>(getpid()));
+        plan->temp_archive = make_archive_path(folder, digest, suffix);
+        if (plan->temp_archive == nullptr)
+            return refuse(plan, "out of memory");
     }
-    cause = plan_archive(folder, digest, plan);
-    if (cause != nullptr) {
-        log_refusal(folder, cause);
-        free_class_cache_plan(plan);
-        return -1;
+    plan->option = found == 1 ? concatenate("-XX:SharedArchiveFile=", plan->archive)
+                              : concatenate("-XX:ArchiveClassesAtExit=", plan->temp_archive);
+    return plan->option == nullptr ? refuse(plan, "out of memory") : 0;
+}
+
+int ready_class_cache(const char* folder, class_cache_plan* plan, JavaVMInitArgs* args)
+{
+    if (mkdir(folder, 0700) != 0 && errno != EEXIST)
+        return refuse(plan, "%s", std::strerror(errno));
+    if (const char* cause = check_class_cache_folder(folder))
+        return refuse(plan, "%s", cause);
+    if (plan->temp_archive != nullptr && !can_create(plan->temp_archive))
+        return refuse(plan, "%s", std::strerror(errno));
+
+    const int32_t count = args->nOptions;
+    if (count > INT32_MAX - 2)
+        return refuse(plan, "out of memory");
+    auto* options = static_cast<JavaVMOption*>(std::calloc(static_cast<size_t>(count) + 2, sizeof(JavaVMOption)));
+    char* first = copy_text(class_cache_quiet_option);
+    char* last = copy_text(plan->option);
+    if (options == nullptr || first == nullptr || last == nullptr) {
+        std::free(options);
+        std::free(first);
+        std::free(last);
+        return refuse(plan, "out of memory");
     }
+    options[0].optionString = first;
+    if (count > 0)
+        std::memcpy(options + 1, args->options, static_cast<size_t>(count) * sizeof(JavaVMOption));
+    options[count + 1].optionString = last;
+    std::free(args->options);
+    args->options = options;
+    args->nOptions = count + 2;
     return 0;
 }
 

@@ -12,27 +12,38 @@
 // last, so a launch that starts meanwhile finds a file without a header (JDK
 // 25 then reports it on standard output and starts without any archive), and
 // a writer killed half-way leaves such a file for good (JDK 25 never renews
-// it). An archive truncated after its header was written kills JDK 17 with
-// SIGBUS.
+// it, nor an archive made for another class path). An archive truncated
+// after its header was written kills JDK 17 with SIGBUS.
 //
 // Whoever can write an archive decides what code runs: the folder is used
-// only when it belongs to the running user or root and no one else can write
-// to it.
+// only when it and the folder that holds it belong to the running user or
+// root and no one else can write to them (the holding folder may be
+// writable by all when it is sticky, as /tmp is, since no one can then
+// rename what another user made in it).
 //
-// Every function here logs nothing, except prepare_class_cache.
+// A launch decides in two steps: plan_class_cache only looks, so that a
+// tool can show what a launch would do without changing anything;
+// ready_class_cache then makes the folder and the options. Nothing here
+// logs; a refusal's cause is left in the plan for the caller to report.
 #pragma once
 
 #include <jni.h>
 
+#include <climits>
 #include <cstdint>
 
-// What the cache adds to one launch, owned by the caller
+inline constexpr int class_cache_refusal_size = PATH_MAX + 128;
+
+// What the cache adds to one launch. The strings are owned by the plan
 // (free_class_cache_plan).
 struct class_cache_plan {
     char* archive;      // FOLDER/DIGEST.jsa
-    char* temp_archive; // FOLDER/DIGEST.PID.tmp while this launch is to write the archive, else null
-    char* option;       // to go after the configured options: -XX:SharedArchiveFile=ARCHIVE,
-                        // or -XX:ArchiveClassesAtExit=TEMP-ARCHIVE
+    char* temp_archive; // FOLDER/DIGEST.PID.tmp when this launch is to write the archive (no whole
+                        // archive exists), else null
+    char* option;       // to go after the configured options: -XX:SharedArchiveFile=ARCHIVE, or
+                        // -XX:ArchiveClassesAtExit=TEMP-ARCHIVE
+    char refusal[class_cache_refusal_size]; // why the launch goes without the cache, "" when it
+                                            // does not; may be cut short
 };
 
 // Goes before the configured options whenever the cache is used. The VM
@@ -42,29 +53,35 @@ struct class_cache_plan {
 // takes effect after it.
 inline constexpr char class_cache_quiet_option[] = "-Xlog:cds=off,cds+dynamic=off";
 
-// Decides whether this launch uses the class cache in `folder` for the VM
-// library file `vm_library` (see find_library_file), the configured
-// `main_class` and the configured `options`, creating the folder (mode 0700) when it is missing and nothing
-// else stops the cache. Returns 0 after filling *plan, which the caller
-// frees.
-//
-// Returns -1, with *plan empty, after logging "Not using class cache FOLDER:
-// CAUSE" when the launch is to go without the cache: the folder cannot be
-// made or examined, is not a folder, belongs to a user other than this one
-// or root, or is writable by group or others; an option sets class-data
-// sharing itself (-Xshare other than auto, -XX:SharedArchiveFile and the
-// like); the class path (the last -Djava.class.path= option) holds a folder
-// that is not empty, which the VM refuses to archive (it then exits with
-// status 1 whatever the program did); the library's JDK is older than 17 or
-// names no version; the archive is missing and no file can be created in the
-// folder (the VM, unable to write it, would exit with status 1); memory ran
-// out.
+// Decides, looking only, whether a launch uses the class cache in `folder`
+// for the VM library file `vm_library` (see find_library_file; null when it
+// could not be found), the configured `main_class` and the configured
+// `options`. Returns 0 after filling the plan's archive, temp_archive and
+// option. Returns -1 with only the plan's refusal set when the launch is to
+// go without the cache: the library file is unknown; an option sets
+// class-data sharing itself (-Xshare other than auto, -XX:SharedArchiveFile
+// and the like); the class path (the last -Djava.class.path= option) holds a
+// folder that is not empty, which the VM refuses to archive (it then exits
+// with status 1 whatever the program did); the library's JDK is older than
+// 17 or names no version; the folder breaks the rule above (see
+// check_class_cache_folder); a file cannot be examined; memory ran out.
 //
 // A file at the archive's name that is no whole archive (no header, or, for
-// JDK 17, shorter than its header says) is removed, and this launch writes
-// the archive anew.
-int prepare_class_cache(const char* folder, const char* vm_library, const char* main_class,
-                        const JavaVMOption* options, int32_t option_count, class_cache_plan* plan);
+// JDK 17, shorter than its header says) counts as missing: this launch
+// writes the archive anew and the rename replaces that file.
+int plan_class_cache(const char* folder, const char* vm_library, const char* main_class,
+                     const JavaVMOption* options, int32_t option_count, class_cache_plan* plan);
+
+// Makes ready what plan_class_cache planned: creates `folder` (mode 0700)
+// when it is missing and checks it again; for a launch that writes the
+// archive, creates and removes the temp archive's name, proof that the VM
+// will be able to (a VM that cannot create it ends the process with status
+// 1) that leaves nothing behind for a VM that ends before it writes. Then
+// puts class_cache_quiet_option first and the plan's option last in *args,
+// as new strings that free_vm_options frees as it frees the others. Returns
+// 0, or -1 with *args unchanged and only the plan's refusal set when one of
+// these failed.
+int ready_class_cache(const char* folder, class_cache_plan* plan, JavaVMInitArgs* args);
 
 // To be called once the VM can no longer write plan->temp_archive: after
 // DestroyJavaVM, and from an atexit handler, since System.exit ends the
@@ -81,18 +98,23 @@ int prepare_class_cache(const char* folder, const char* vm_library, const char* 
 // when the rename failed.
 int finish_class_cache(class_cache_plan* plan, bool keep);
 
-// Frees what *plan holds and empties it; leaves a temp archive where it is.
+// Frees what *plan holds and empties it, refusal included; leaves a temp
+// archive where it is.
 void free_class_cache_plan(class_cache_plan* plan);
 
-// The parts of prepare_class_cache.
+// The parts of plan_class_cache.
 
-// Returns the real path of the library file that holds `symbol`, owned by
-// the caller (free); null when it cannot be told or memory ran out.
-char* find_library_file(const void* symbol);
+// Returns the real path of the file that the library `handle` (from dlopen)
+// was loaded from, owned by the caller (free); null when it cannot be told
+// or memory ran out.
+char* find_library_file(void* handle);
 
-// Returns null when `folder` may hold archives, creating it (mode 0700) when
-// it is missing; otherwise the cause, a text that lives as long as the
-// process, for the message.
+// Returns null when `folder` may hold archives or, being missing, may be
+// made: the folder that holds it exists, belongs to this user or root and
+// is writable by no one else unless sticky; the folder itself, when it
+// exists, belongs to this user or root and is writable by no one else.
+// Otherwise returns the cause, a text that lives as long as the process.
+// Makes nothing.
 const char* check_class_cache_folder(const char* folder);
 
 // Returns the value of the last option that sets the class path
@@ -104,11 +126,6 @@ const char* find_class_path(const JavaVMOption* options, int32_t option_count);
 // (from its JAVA_VERSION line: "17.0.15" gives 17, "1.8.0_392" gives 8), or
 // -1 when there is no such line or it starts with no number.
 int parse_java_major_version(const char* text);
-
-// Returns the major version of the JDK that the VM library file
-// `vm_library` belongs to (JDK/lib/server/libjvm.so: JDK/release is read),
-// or -1 when that file cannot be read or names no version.
-int read_java_major_version(const char* vm_library);
 
 // Sets *digest to the digest of what makes an archive valid: the VM
 // library's path, size and modification time, and the modification time of

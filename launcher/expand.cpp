@@ -171,7 +171,7 @@ int expand_launch_settings(config_folder* folder)
     const config_section* launcher_section = find_config_section(launcher.config_root, launcher.section_name);
     if (std::find(expanded, expanded + count, launcher_section) != expanded + count)
         return 0;
-    for (const char* key : {"jvm", "mainclass", "mainargs"}) {
+    for (const char* key : {"jvm", "mainclass", "mainargs", "classcache"}) {
         config_property* setting = find_config_property(launcher_section, key);
         if (setting != nullptr && expand_in_place(folder, &setting->value) != 0)
             return -1;

@@ -43,8 +43,9 @@ int make_main_argument_vector(const char* argument_string, int32_t* count, char*
 // Replaces, in the configuration in use, every "${CONFDIR}", "${NAME}" and
 // "$$" by the absolute folder of the configuration file, the environment
 // variable NAME and "$": in the values of the launcher section's keys jvm,
-// mainclass and mainargs, and in the names and values of the entries of the
-// sections that its keys classpaths, options and properties name. NAME is a
+// mainclass, mainargs and classcache, and in the names and values of the
+// entries of the sections that its keys classpaths, options and properties
+// name. NAME is a
 // letter or "_" followed by letters, digits and "_"; every other "$" stays
 // as written. Each string holding a "$" is replaced by a new one and the old
 // one freed; each section is expanded once, however many keys name it.

@@ -61,6 +61,8 @@ int read_launcher_settings()
     launcher.vm_library_name = launcher_setting("jvm", default_vm_library);
     launcher.main_class_name = launcher_setting("mainclass", default_main_class);
     launcher.main_argument_string = launcher_setting("mainargs", default_main_arguments);
+    const char* class_cache_folder = launcher_setting("classcache", "");
+    launcher.class_cache_folder = class_cache_folder[0] != '\0' ? class_cache_folder : nullptr;
     const char* fail_status = launcher_setting("failstatus", nullptr);
     if (fail_status != nullptr && read_exit_status(fail_status, &launcher.fail_status) != 0) {
         log_error("Invalid value %s for failstatus", fail_status);
@@ -75,9 +77,11 @@ int stop_java_vm()
         log_error("Could not detach main thread");
         return -1;
     }
-    // Waits for the application's non-daemon threads before it returns.
+    // Waits for the application's non-daemon threads before it returns, and
+    // writes the class cache's archive, if it is to.
     launcher.vm->DestroyJavaVM();
     launcher.vm = nullptr;
+    finish_class_cache(&launcher.class_cache, launcher.main_called);
     return 0;
 }
 

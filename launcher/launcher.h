@@ -7,6 +7,7 @@
 #pragma once
 
 #include "config/config.h"
+#include "launcher/class_cache.h"
 
 #include <jni.h>
 
@@ -15,15 +16,18 @@
 // The steps of a launch, in the order it takes them (see continue_launch in
 // launcher/launch.h).
 enum launch_step : int32_t {
-    launch_configuration,  // choose the launcher section and the configuration
-    launch_settings,       // read the launcher section's keys
-    launch_vm_options,     // build the VM's options from the configuration
-    launch_vm_library,     // load the VM library and find its JNI_CreateJavaVM
-    launch_vm_creation,    // create the VM
-    launch_main_method,    // find the main class and its main(String[])
-    launch_main_arguments, // make main's String[]
-    launch_main_call,      // call main; the VM reports an exception it leaves
-    launch_shutdown,       // detach this thread from the VM, destroy the VM
+    launch_configuration,     // choose the launcher section and the configuration
+    launch_settings,          // read the launcher section's keys
+    launch_vm_options,        // build the VM's options from the configuration
+    launch_vm_library,        // load the VM library and find its JNI_CreateJavaVM
+    launch_class_cache_plan,  // decide whether the class cache takes part, looking only
+    launch_class_cache,       // make the cache's folder ready and add its options
+    launch_vm_creation,       // create the VM
+    launch_main_method,       // find the main class and its main(String[])
+    launch_main_arguments,    // make main's String[]
+    launch_main_call,         // call main; the VM reports an exception it leaves
+    launch_shutdown,          // detach this thread from the VM, destroy the VM,
+                              // finish the class cache
     launch_end,
 };
 
@@ -53,16 +57,20 @@ struct launcher_state {
     const char* main_class_name;      // pointing into the configuration or
     const char* main_argument_string; // at the defaults below
     int fail_status;                  // the exit status when the main class fails
+    const char* class_cache_folder;   // launch_settings: classcache, null when absent or empty
     char* jdk_vm_library;             // launch_vm_library: for a "jvm" that names
                                       // a folder, FOLDER/lib/server/libjvm.so,
                                       // the file loaded; otherwise null
     void* vm_library;                 // launch_vm_library: null when not loaded
     create_java_vm_entry create_vm;   // likewise: null when not found
+    class_cache_plan class_cache;     // launch_class_cache_plan, launch_class_cache: what the
+                                      // cache adds, empty when it is not used (refusal: why)
     bool creating_vm;                 // JNI_CreateJavaVM runs and has not returned
     jclass main_class;                // launch_main_method: null when not found
     jmethodID main_method;
     jobjectArray main_arguments;      // launch_main_arguments: null when not made
     int32_t main_argument_count;
+    bool main_called;                 // launch_main_call: main was called
 };
 
 extern launcher_state launcher;
@@ -94,8 +102,13 @@ int launcher_main(int32_t argument_count, char** arguments);
 // key "jvm", finds its JNI_CreateJavaVM and creates the VM, setting
 // launcher.vm and launcher.env. A "jvm" that names a folder loads the JDK's
 // FOLDER/lib/server/libjvm.so; an empty one loads nothing and fails as a
-// library that cannot be loaded. Returns 0, or -1 after logging why. Takes
-// only the steps the launch has not taken yet and that lie before its stop.
+// library that cannot be loaded. With a "classcache" folder, the VM is
+// created with the class cache's options (see class_cache.h) unless the
+// cache cannot be used, which is logged ("Not using class cache FOLDER:
+// CAUSE") and changes nothing else; the shutdown step finishes the cache,
+// and so does an exit() once the VM has written an archive. Returns 0, or
+// -1 after logging why. Takes only the steps the launch has not taken yet
+// and that lie before its stop.
 int start_java_vm();
 
 // Builds launcher.init_args from the class-path, options and properties

@@ -195,6 +195,7 @@ int make_main_arguments(const char* argument_string)
 int call_main_method()
 {
     JNIEnv* env = launcher.env;
+    launcher.main_called = true;
     env->CallStaticVoidMethod(launcher.main_class, launcher.main_method, launcher.main_arguments);
     if (env->ExceptionCheck()) {
         env->ExceptionDescribe();

@@ -60,6 +60,54 @@ int open_vm_library()
     return 0;
 }
 
+// Set once the handler below is registered: an exit can happen at most once.
+bool class_cache_exit_handler_registered;
+
+// System.exit ends the process in exit(), once the VM has written the
+// archive; DestroyJavaVM is never reached then.
+void finish_class_cache_at_exit()
+{
+    finish_class_cache(&launcher.class_cache, launcher.main_called);
+}
+
+// Nothing in the class cache's steps ends the launch: a cache that cannot be
+// used is reported, and the launch goes on as without it.
+void go_without_class_cache(const char* cause)
+{
+    log_error("Not using class cache %s: %s", launcher.class_cache_folder, cause);
+}
+
+void plan_class_cache_use()
+{
+    if (launcher.class_cache_folder == nullptr)
+        return;
+    char* vm_library_file = find_library_file(launcher.vm_library);
+    // Planned on the configured options alone: the digest must not see the
+    // cache's own.
+    if (plan_class_cache(launcher.class_cache_folder, vm_library_file, launcher.main_class_name,
+                         launcher.init_args.options, launcher.init_args.nOptions, &launcher.class_cache)
+        != 0)
+        go_without_class_cache(launcher.class_cache.refusal);
+    std::free(vm_library_file);
+}
+
+void make_class_cache_ready()
+{
+    class_cache_plan* plan = &launcher.class_cache;
+    if (plan->option == nullptr)
+        return;
+    if (plan->temp_archive != nullptr && !class_cache_exit_handler_registered) {
+        class_cache_exit_handler_registered = std::atexit(finish_class_cache_at_exit) == 0;
+        if (!class_cache_exit_handler_registered) {
+            free_class_cache_plan(plan);
+            go_without_class_cache("out of memory");
+            return;
+        }
+    }
+    if (ready_class_cache(launcher.class_cache_folder, plan, &launcher.init_args) != 0)
+        go_without_class_cache(plan->refusal);
+}
+
 int create_java_vm()
 {
     launcher.creating_vm = true;
@@ -80,6 +128,10 @@ int start_java_vm()
         return -1;
     if (take_step(launch_vm_library) && open_vm_library() != 0)
         return -1;
+    if (take_step(launch_class_cache_plan))
+        plan_class_cache_use();
+    if (take_step(launch_class_cache))
+        make_class_cache_ready();
     if (take_step(launch_vm_creation) && create_java_vm() != 0)
         return -1;
     return 0;

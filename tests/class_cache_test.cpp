@@ -1,6 +1,6 @@
 // The class cache's decisions on a scratch JDK and folder: the digest, the
 // folder rules, the JDK version, the options it adds and the rename at exit.
-// What it logs goes to the file VELTA_LOG_CAPTURE names (log_capture.cpp).
+// The end-to-end tests run it with real VMs.
 #include "launcher/class_cache.h"
 #include "tests/support/test_files.h"
 
@@ -25,7 +25,6 @@ struct scratch_jdk {
     std::string library = root.file("jdk/lib/server/libjvm.so");
     std::string jar = root.file("app.jar");
     std::string cache = root.file("cache");
-    std::string refused = "3 Not using class cache " + cache + ": ";
     explicit scratch_jdk(const std::string& version = "17.0.15")
     {
         std::filesystem::create_directories(root.file("jdk/lib/server"));
@@ -52,17 +51,14 @@ uint64_t digest_of(const scratch_jdk& jdk, std::vector<std::string> texts, const
     return digest;
 }
 
-// prepare_class_cache; returns what it logged.
-std::string prepare(const scratch_jdk& jdk, std::vector<std::string> texts, class_cache_plan* plan)
+// plan_class_cache; returns its refusal.
+std::string plan(const scratch_jdk& jdk, std::vector<std::string> texts, class_cache_plan* plan)
 {
-    const std::string log = jdk.root.file("syslog");
-    std::filesystem::remove(log);
-    setenv("VELTA_LOG_CAPTURE", log.c_str(), 1);
     std::vector<JavaVMOption> options = make_options(texts);
-    const int result = prepare_class_cache(jdk.cache.c_str(), jdk.library.c_str(), "app.Main", options.data(),
-                                           static_cast<int32_t>(options.size()), plan);
+    const int result = plan_class_cache(jdk.cache.c_str(), jdk.library.c_str(), "app.Main", options.data(),
+                                        static_cast<int32_t>(options.size()), plan);
     EXPECT_EQ(result == 0, plan->option != nullptr);
-    return read_file(log);
+    return plan->refusal;
 }
 
 // Writes `bytes` to `path` and sets its old modification time moved by `seconds`.
@@ -110,58 +106,57 @@ TEST(ClassCache, DigestIsStableAndChangesWithWhatMakesAnArchiveValid)
     }
 }
 
-TEST(ClassCache, FolderIsUsedOnlyWhenNoOneElseCanWriteIt)
+TEST(ClassCache, FolderIsUsedOnlyWhenNoOneElseCanWriteItOrReplaceIt)
 {
     const struct {
         const char* name;
-        mode_t mode;     // of a folder made for the case; 0 for none
-        uid_t owner;
+        mode_t holder_mode;
+        mode_t mode; // of the folder; 0 for a file, 1 for none
+        uid_t owner; // of the folder, or of the holder when the folder is missing
         const char* cause;
     } cases[] = {
-        {"group may read", 0750, 0, nullptr},
-        {"group may write", 0770, 0, "writable by group or others"},
-        {"others may write, sticky", 01703, 0, "writable by group or others"},
-        {"another user's", 0700, 4242, "owned by another user"},
-        {"a file", 0, 0, "not a folder"},
+        {"group may read", 0755, 0750, 0, nullptr},
+        {"missing, may be made", 0700, 1, 0, nullptr},
+        {"group may write", 0755, 0770, 0, "writable by group or others"},
+        {"others may write, sticky", 0755, 01703, 0, "writable by group or others"},
+        {"another user's", 0755, 0700, 4242, "owned by another user"},
+        {"a file", 0755, 0, 0, "not a folder"},
+        {"in a folder others may write", 0777, 0700, 0, "the folder that holds it is writable by group or others"},
+        {"missing, in a sticky folder others may write", 01777, 1, 0, nullptr},
+        {"missing, in another user's folder", 0755, 1, 4242, "the folder that holds it is owned by another user"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         scratch_folder scratch;
-        const std::string folder = scratch.file("cache");
-        if (c.mode == 0)
+        const std::string holder = scratch.file("holder");
+        const std::string folder = holder + "/cache";
+        ASSERT_TRUE(mkdir(holder.c_str(), 0) == 0 && chmod(holder.c_str(), c.holder_mode) == 0);
+        if (c.mode == 0) {
             write_file(folder, "");
-        else
+        } else if (c.mode != 1) {
             ASSERT_TRUE(mkdir(folder.c_str(), 0) == 0 && chmod(folder.c_str(), c.mode) == 0);
-        if (c.owner != 0 && (geteuid() != 0 || chown(folder.c_str(), c.owner, 0) != 0))
+        }
+        const std::string& owned = c.mode == 1 ? holder : folder;
+        if (c.owner != 0 && (geteuid() != 0 || chown(owned.c_str(), c.owner, 0) != 0))
             continue; // only root can give a folder away
         EXPECT_STREQ(check_class_cache_folder(folder.c_str()), c.cause);
+        EXPECT_EQ(std::filesystem::exists(folder), c.mode != 1) << "a missing folder was made";
     }
     EXPECT_STREQ(check_class_cache_folder("/nonexistent/cache"), "No such file or directory");
-
-    // A missing folder is made for this user alone, whatever the umask.
-    scratch_folder scratch;
-    const mode_t mask = umask(0);
-    EXPECT_EQ(check_class_cache_folder(scratch.file("made").c_str()), nullptr);
-    umask(mask);
-    struct stat info;
-    ASSERT_EQ(stat(scratch.file("made").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0700u);
+    EXPECT_STREQ(check_class_cache_folder("/tmp//nonexistent-cache//"), nullptr);
 }
 
 TEST(ClassCache, MajorVersionComesFromTheReleaseFile)
 {
     const std::pair<const char*, int> cases[] = {
-        {"JAVA_VERSION=\"17.0.15\"\n", 17}, {"A=1\nJAVA_VERSION=\"25.0.3\"\n", 25}, {"JAVA_VERSION=\"1.8.0_392\"", 8},
-        {"JAVA_VERSION=21", 21}, {"JAVA_VERSION=\"19-ea\"", 19}, {"JAVA_RUNTIME_VERSION=\"17.0.15\"\n", -1},
-        {"X_JAVA_VERSION=\"17\"\n", -1}, {"JAVA_VERSION=\"\"", -1}, {"", -1}, {"JAVA_VERSION=\"123456789012\"", -1},
+        {"A=1\nJAVA_VERSION=\"25.0.3\"\n", 25}, {"JAVA_VERSION=\"1.8.0_392\"", 8}, {"JAVA_VERSION=21", 21},
+        {"JAVA_VERSION=\"19-ea\"", 19}, {"JAVA_RUNTIME_VERSION=\"17.0.15\"\n", -1}, {"X_JAVA_VERSION=\"17\"\n", -1},
+        {"JAVA_VERSION=\"\"", -1}, {"JAVA_VERSION=\"123456789012\"", -1},
     };
     for (const auto& [text, major] : cases) {
         SCOPED_TRACE(text);
         EXPECT_EQ(parse_java_major_version(text), major);
     }
-    scratch_jdk jdk("25.0.3");
-    EXPECT_EQ(read_java_major_version(jdk.library.c_str()), 25);
-    EXPECT_EQ(read_java_major_version(jdk.jar.c_str()), -1);
 }
 
 // A JDK 17 archive's header (version 11) with one region of `length` bytes at 4096, in a file of `size` bytes.
@@ -188,72 +183,90 @@ TEST(ClassCache, ArchiveIsWrittenUnderATempNameAndMappedOnlyWhenWhole)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         scratch_jdk jdk;
-        class_cache_plan plan;
-        EXPECT_EQ(prepare(jdk, {"-Xmx64m"}, &plan), "");
-        const std::string archive = plan.archive;
-        const std::string temp = plan.temp_archive;
+        class_cache_plan planned;
+        EXPECT_EQ(plan(jdk, {"-Xmx64m"}, &planned), "");
+        EXPECT_FALSE(std::filesystem::exists(jdk.cache)) << "planning made the folder";
+        const std::string archive = planned.archive;
+        const std::string temp = planned.temp_archive;
         EXPECT_EQ(archive.size(), jdk.cache.size() + sizeof "/0123456789abcdef.jsa" - 1);
         EXPECT_EQ(temp, archive.substr(0, archive.size() - 4) + "." + std::to_string(getpid()) + ".tmp");
-        EXPECT_STREQ(plan.option, ("-XX:ArchiveClassesAtExit=" + temp).c_str());
+
+        // The folder is made for this user alone, whatever the umask, and
+        // the VM gets the quiet option first and the cache's last.
+        std::vector<std::string> texts = {"-Xmx64m"};
+        std::vector<JavaVMOption> configured = make_options(texts);
+        auto* options = static_cast<JavaVMOption*>(std::malloc(sizeof(JavaVMOption)));
+        *options = configured[0];
+        JavaVMInitArgs args{JNI_VERSION_1_2, 1, options, JNI_FALSE};
+        const mode_t mask = umask(0);
+        EXPECT_EQ(ready_class_cache(jdk.cache.c_str(), &planned, &args), 0);
+        umask(mask);
+        struct stat info;
+        ASSERT_EQ(stat(jdk.cache.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0700u);
+        ASSERT_EQ(args.nOptions, 3);
+        EXPECT_STREQ(args.options[0].optionString, class_cache_quiet_option);
+        EXPECT_EQ(args.options[1].optionString, texts[0].data());
+        EXPECT_EQ(args.options[2].optionString, "-XX:ArchiveClassesAtExit=" + temp);
+        std::free(args.options[0].optionString);
+        std::free(args.options[2].optionString);
+        std::free(args.options);
         EXPECT_FALSE(std::filesystem::exists(temp)); // nothing is left if the VM never writes it
+
         write_file(temp, c.file);
-        EXPECT_EQ(finish_class_cache(&plan, true), c.whole ? 1 : 0);
-        EXPECT_EQ(finish_class_cache(&plan, true), 0);
+        EXPECT_EQ(finish_class_cache(&planned, true), c.whole ? 1 : 0);
+        EXPECT_EQ(finish_class_cache(&planned, true), 0);
         EXPECT_FALSE(std::filesystem::exists(temp));
         EXPECT_EQ(read_file(archive), c.whole ? c.file : "");
-        free_class_cache_plan(&plan);
+        free_class_cache_plan(&planned);
 
-        // Whatever lies at the archive's name is mapped only when whole, else removed.
+        // Whatever lies at the archive's name is mapped only when whole.
         write_file(archive, c.file);
-        prepare(jdk, {"-Xmx64m"}, &plan);
+        plan(jdk, {"-Xmx64m"}, &planned);
         const std::string option = c.whole ? "-XX:SharedArchiveFile=" + archive : "-XX:ArchiveClassesAtExit=" + temp;
-        EXPECT_STREQ(plan.option, option.c_str());
-        EXPECT_EQ(std::filesystem::exists(archive), c.whole);
-        free_class_cache_plan(&plan);
+        EXPECT_STREQ(planned.option, option.c_str());
+        free_class_cache_plan(&planned);
 
         // A run whose program never ran keeps nothing.
         std::filesystem::remove(archive);
-        prepare(jdk, {"-Xmx64m"}, &plan);
+        plan(jdk, {"-Xmx64m"}, &planned);
         write_file(temp, c.file);
-        EXPECT_EQ(finish_class_cache(&plan, false), 0);
+        EXPECT_EQ(finish_class_cache(&planned, false), 0);
         EXPECT_FALSE(std::filesystem::exists(temp) || std::filesystem::exists(archive));
-        free_class_cache_plan(&plan);
+        free_class_cache_plan(&planned);
     }
 }
 
-TEST(ClassCache, RefusesWithTheCauseAndAddsNothing)
+TEST(ClassCache, RefusesWithTheCauseAndPlansNothing)
 {
     scratch_jdk jdk;
     std::filesystem::create_directories(jdk.root.file("classes/app"));
     std::filesystem::create_directories(jdk.root.file("empty"));
     const std::string folders =
         "-Djava.class.path=" + jdk.jar + ":" + jdk.root.file("empty") + "::" + jdk.root.file("classes");
-    const std::string sets_sharing = " sets class-data sharing itself\n";
     const struct {
         std::vector<std::string> options;
-        std::string logged; // "" when the cache is used
+        std::string refusal; // "" when the cache is used
     } cases[] = {
         {{"-Xshare:auto"}, ""},
-        {{"-Xmx1m", "-Xshare:off"}, jdk.refused + "the option -Xshare:off" + sets_sharing},
-        {{"-XX:SharedArchiveFile=/a.jsa"}, jdk.refused + "the option -XX:SharedArchiveFile=/a.jsa" + sets_sharing},
-        {{folders},
-         jdk.refused + "the class path holds the folder " + jdk.root.file("classes") + ", which is not empty\n"},
+        {{"-Xmx1m", "-Xshare:off"}, "the option -Xshare:off sets class-data sharing itself"},
+        {{"-XX:SharedArchiveFile=/a.jsa"}, "the option -XX:SharedArchiveFile=/a.jsa sets class-data sharing itself"},
+        {{folders}, "the class path holds the folder " + jdk.root.file("classes") + ", which is not empty"},
         {{folders, "-Djava.class.path=" + jdk.jar}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options[0]);
-        class_cache_plan plan;
-        EXPECT_EQ(prepare(jdk, c.options, &plan), c.logged);
-        free_class_cache_plan(&plan);
+        class_cache_plan planned;
+        EXPECT_EQ(plan(jdk, c.options, &planned), c.refusal);
+        free_class_cache_plan(&planned);
     }
-    class_cache_plan plan;
-    chmod(jdk.cache.c_str(), 0777);
-    EXPECT_EQ(prepare(jdk, {}, &plan), jdk.refused + "writable by group or others\n");
+    class_cache_plan planned;
     scratch_jdk old("11.0.2");
-    EXPECT_EQ(prepare(old, {}, &plan), old.refused + "JDK 11 is older than 17\n");
-    EXPECT_FALSE(std::filesystem::exists(old.cache));
+    EXPECT_EQ(plan(old, {}, &planned), "JDK 11 is older than 17");
     scratch_jdk unknown("");
-    EXPECT_EQ(prepare(unknown, {}, &plan), unknown.refused + "no JDK version found for " + unknown.library + "\n");
+    EXPECT_EQ(plan(unknown, {}, &planned), "no JDK version found for " + unknown.library);
+    EXPECT_EQ(plan_class_cache(jdk.cache.c_str(), nullptr, "app.Main", nullptr, 0, &planned), -1);
+    EXPECT_STREQ(planned.refusal, "the VM library's file cannot be found");
 }
 
 } // namespace

@@ -14,6 +14,7 @@ inline void release_launcher_state()
     free_config(launcher.config_root);
     free_vm_options(launcher.init_args.nOptions, launcher.init_args.options);
     std::free(launcher.jdk_vm_library);
+    free_class_cache_plan(&launcher.class_cache);
     launcher = launcher_state{};
 }
 
