@@ -46,12 +46,15 @@ constexpr char usage[] =
     "printed as ^XX, as the configuration escapes them. Lines starting with\n"
     "\"warning:\" point at what a launch would not report: a missing class-path\n"
     "entry or section, a main class on none of the entries, a configuration\n"
-    "that others may write.\n"
+    "that others may write. With classcache, last: the archive's path and\n"
+    "whether it exists, and the options a launch adds before and after those\n"
+    "above, or why the cache would not be used; nothing is made or removed.\n"
     "\n"
     "  --start    also create the VM, load the main class, find its\n"
     "             main(String[]) and make the argument array, then destroy the\n"
     "             VM; main is not called, but the class's static initializer\n"
-    "             runs\n"
+    "             runs. The class cache's folder is made, but no archive is\n"
+    "             kept from a VM that did not run main\n"
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n"
     "  --         end of the options, which may stand anywhere before it; an\n"
@@ -79,6 +82,7 @@ constexpr launcher_key launcher_keys[] = {
     {"failstatus", "0", false},
     {"passargs", default_pass_arguments, false},
     {"expand", default_expand_variables, false},
+    {"classcache", "", false},
 };
 
 // Set while --start runs the VM: an end of the process then is the VM's.
@@ -268,14 +272,7 @@ void print_vm_options()
 // the VM takes the last; without one, the VM searches the current folder.
 const char* class_path()
 {
-    static const char prefix[] = "-Djava.class.path=";
-    const char* found = nullptr;
-    for (jint i = 0; i < launcher.init_args.nOptions; ++i) {
-        const char* option = launcher.init_args.options[i].optionString;
-        if (std::strncmp(option, prefix, sizeof prefix - 1) == 0)
-            found = option + sizeof prefix - 1;
-    }
-    return found;
+    return find_class_path(launcher.init_args.options, launcher.init_args.nOptions);
 }
 
 std::vector<std::string> class_path_entries()
@@ -367,6 +364,29 @@ int print_main_arguments()
     }
     free_arguments(count, vector);
     return 0;
+}
+
+// What the class cache would do, from the step that plans it; the step that
+// acts on the plan is --start's.
+void print_class_cache()
+{
+    const char* folder = launcher.class_cache_folder;
+    if (folder == nullptr)
+        return;
+    print_line("Class cache: ", folder);
+    const class_cache_plan& plan = launcher.class_cache;
+    if (plan.option == nullptr) {
+        print_line("  not used: ", plan.refusal);
+        return;
+    }
+    struct stat info;
+    if (stat(folder, &info) != 0)
+        std::printf("  folder: missing; a launch makes it, mode 0700\n");
+    print_line("  archive: ", plan.archive,
+               plan.temp_archive == nullptr ? " (exists)\n"
+                                            : " (missing: a launch writes it once main has run)\n");
+    print_line("  option added first: ", class_cache_quiet_option);
+    print_line("  option added last: ", plan.option);
 }
 
 // An exit() during --start: the program's System.exit, from a static
@@ -465,7 +485,8 @@ int main(int argc, char** argv)
     launcher.argument_count = static_cast<int32_t>(arguments.size());
     launcher.arguments = arguments.data();
 
-    continue_launch(launch_vm_creation);
+    // The class cache's acting step, like the VM's creation, is --start's.
+    continue_launch(launch_class_cache);
     // The configuration could not be read, a setting was refused or memory
     // ran out: the VM options were not built, and there is nothing to show.
     if (launcher.init_args.version == 0)
@@ -479,6 +500,7 @@ int main(int argc, char** argv)
         std::fputs("velta-java-check: out of memory\n", stderr);
         return 1;
     }
+    print_class_cache();
     bool failed = launcher.exit_status != 0;
     if (start)
         failed |= check_start() != 0;

@@ -311,13 +311,13 @@ char* copy_text(const char* text)
 
 } // namespace
 
-char* find_library_file(void* handle)
+char* find_library_file(void* handle, char* path)
 {
     link_map* map = nullptr;
     if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr
         || map->l_name[0] == '\0')
         return nullptr;
-    return realpath(map->l_name, nullptr);
+    return realpath(map->l_name, path);
 }
 
 const char* check_class_cache_folder(const char* folder)

@@ -104,10 +104,10 @@ void free_class_cache_plan(class_cache_plan* plan);
 
 // The parts of plan_class_cache.
 
-// Returns the real path of the file that the library `handle` (from dlopen)
-// was loaded from, owned by the caller (free); null when it cannot be told
-// or memory ran out.
-char* find_library_file(void* handle);
+// Writes to `path`, which has room for PATH_MAX bytes, the real path of the
+// file that the library `handle` (from dlopen) was loaded from. Returns
+// `path`, or null when it cannot be told.
+char* find_library_file(void* handle, char* path);
 
 // Returns null when `folder` may hold archives or, being missing, may be
 // made: the folder that holds it exists, belongs to this user or root and

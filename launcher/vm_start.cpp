@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -81,14 +82,14 @@ void plan_class_cache_use()
 {
     if (launcher.class_cache_folder == nullptr)
         return;
-    char* vm_library_file = find_library_file(launcher.vm_library);
+    char vm_library_file[PATH_MAX];
     // Planned on the configured options alone: the digest must not see the
     // cache's own.
-    if (plan_class_cache(launcher.class_cache_folder, vm_library_file, launcher.main_class_name,
-                         launcher.init_args.options, launcher.init_args.nOptions, &launcher.class_cache)
+    if (plan_class_cache(launcher.class_cache_folder, find_library_file(launcher.vm_library, vm_library_file),
+                         launcher.main_class_name, launcher.init_args.options, launcher.init_args.nOptions,
+                         &launcher.class_cache)
         != 0)
         go_without_class_cache(launcher.class_cache.refusal);
-    std::free(vm_library_file);
 }
 
 void make_class_cache_ready()

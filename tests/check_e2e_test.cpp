@@ -145,10 +145,13 @@ TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
     const std::string config = scratch.file("c.conf");
     write_file(config, "\xEF\xBB\xBF[java]\njvm=" + jdk + "//\nmainclass=com.example.App$$Inner\n"
                        "mainargs= one \"two  three\" '' 'it\"s' ${CONFDIR} x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
-                       "options=opts\npassargs=yes\nexpand=yes\n[opts]\n-Xmx64m\n");
+                       "options=opts\npassargs=yes\nexpand=yes\nclasscache=${CONFDIR}/cache\n[opts]\n-Xmx64m\n");
     const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config, "five six"});
     EXPECT_EQ(checked.process.status, 0);
-    EXPECT_EQ(checked.process.errors, "");
+    // The stand-in VM belongs to no JDK.
+    const std::string no_cache = "Not using class cache " + scratch.file("cache") + ": no JDK version found for "
+                               + std::filesystem::canonical(VELTA_FAKE_JVM).string() + "\n";
+    EXPECT_EQ(checked.process.errors, no_cache);
     EXPECT_EQ(checked.process.output,
               "Configuration: " + config + "\n"
               "Launcher section: [java]\n"
@@ -161,6 +164,7 @@ TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
               "  failstatus = 0 (default)\n"
               "  passargs = yes\n"
               "  expand = yes\n"
+              "  classcache = " + scratch.file("cache") + "\n"
               "VM library: " + jdk + "//\n"
               "  a JDK folder: loads " + jdk + "/lib/server/libjvm.so\n"
               "  loads: yes\n"
@@ -181,7 +185,9 @@ TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
               "  6: [x^0Ay^7F]\n"
               "  7: [^FF^5E]\n"
               "  8: [\xc3\xbc^ED^A0^80]\n"
-              "  9: [five six]\n");
+              "  9: [five six]\n"
+              "Class cache: " + scratch.file("cache") + "\n"
+              "  not used: " + no_cache.substr(no_cache.find(": ") + 2));
     // A report that cannot be written is an error, not silence.
     const process_result full = run_process({"/bin/sh", "-c", VELTA_JAVA_CHECK " java " + config + " >/dev/full"}, {});
     EXPECT_EQ(full.status, 1);
@@ -191,9 +197,25 @@ TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
 TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
 {
     scratch_folder scratch;
+    const std::string cache = scratch.file("cache");
     write_file(scratch.file("c.conf"), "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.Echo\nmainargs=a b\n"
-                                       "[java.classpaths]\n" VELTA_TEST_JAR "\n[java.options]\n-Xcheck:jni\n"
-                                       "[java.properties]\nvelta.out=" + scratch.file("out") + "\n");
+                                       "classcache=" + cache + "\n[java.classpaths]\n" VELTA_TEST_JAR "\n"
+                                       "[java.options]\n-Xcheck:jni\n[java.properties]\nvelta.out=" + scratch.file("out") + "\n");
+    // Without --start the report changes nothing, not even the cache.
+    const launch_result looked = launch({VELTA_JAVA_CHECK, "java", scratch.file("c.conf")});
+    EXPECT_EQ(looked.process.status, 0);
+    const std::string missing = "Class cache: " + cache + "\n  folder: missing; a launch makes it, mode 0700\n  archive: ";
+    const std::string& report = looked.process.output;
+    ASSERT_NE(report.find(missing), std::string::npos) << report;
+    const std::string archive = report.substr(report.find(missing) + missing.size(), cache.size() + 21);
+    const std::string rest = report.substr(report.find(missing) + missing.size() + archive.size());
+    const std::string adds = " (missing: a launch writes it once main has run)\n  option added first: "
+                             "-Xlog:cds=off,cds+dynamic=off\n  option added last: -XX:ArchiveClassesAtExit="
+                           + archive.substr(0, archive.size() - 3);
+    EXPECT_EQ(rest.substr(0, adds.size()), adds);
+    EXPECT_EQ(rest.substr(rest.size() - 5), ".tmp\n");
+    EXPECT_FALSE(std::filesystem::exists(cache));
+
     const launch_result started = launch({VELTA_JAVA_CHECK, "--start", "java", scratch.file("c.conf")});
     EXPECT_EQ(started.process.status, 0);
     EXPECT_EQ(started.process.errors, "");
@@ -204,6 +226,15 @@ TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
               "  String[2] of main arguments made; main not called\n  VM destroyed\n");
     EXPECT_EQ(output.find("WARNING"), std::string::npos) << "-Xcheck:jni: " << output;
     EXPECT_FALSE(std::filesystem::exists(scratch.file("out"))) << "main ran";
+    EXPECT_EQ(names_in(cache), std::vector<std::string>{}) << "an archive of a VM that never ran main was kept";
+
+    // Once a launch has made the archive, a launch maps it.
+    EXPECT_EQ(launch({VELTA_JAVA, "java", scratch.file("c.conf")}).process.status, 0);
+    EXPECT_NE(launch({VELTA_JAVA_CHECK, "java", scratch.file("c.conf")})
+                  .process.output.find("  archive: " + archive + " (exists)\n  option added first: "
+                                       "-Xlog:cds=off,cds+dynamic=off\n  option added last: -XX:SharedArchiveFile="
+                                       + archive + "\n"),
+              std::string::npos);
 }
 
 TEST(Checker, ReportsAVmThatEndsTheProcessAndFails)
@@ -222,13 +253,15 @@ TEST(Checker, ReportsAVmThatEndsTheProcessAndFails)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        write_file(scratch.file("c.conf"), std::string("[java]\njvm=" VELTA_BUILD_JVM "\n") + c.section
-                                               + "[java.classpaths]\n" VELTA_TEST_JAR "\n");
+        write_file(scratch.file("c.conf"), std::string("[java]\njvm=" VELTA_BUILD_JVM "\nclasscache=")
+                                               + scratch.file("cache") + "\n" + c.section + "[java.classpaths]\n"
+                                               VELTA_TEST_JAR "\n");
         const launch_result started = launch({VELTA_JAVA_CHECK, "--start", "java", scratch.file("c.conf")});
         EXPECT_EQ(started.process.status, 1);
         const std::string& output = started.process.output;
         EXPECT_EQ(output.substr(output.size() - std::min(output.size(), std::strlen(c.printed))), c.printed) << output;
         EXPECT_EQ(started.process.errors, c.errors);
+        EXPECT_EQ(names_in(scratch.file("cache")), std::vector<std::string>{}) << "an archive was kept";
     }
 }
 

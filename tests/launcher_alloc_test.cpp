@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -91,14 +94,16 @@ struct outcome {
 TEST(LauncherAllocation, EveryFailedAllocationEndsTheRunCleanly)
 {
     scratch_folder scratch;
-    // The VM library named by a JDK folder, and a class-path wildcard.
+    // The VM library named by a JDK folder, and a class-path wildcard. The
+    // JDK's version lets the class cache take part.
     const std::string jdk = scratch.file("jdk");
     std::filesystem::create_directories(jdk + "/lib/server");
-    std::filesystem::create_symlink(VELTA_FAKE_JVM, jdk + "/lib/server/libjvm.so");
+    std::filesystem::copy_file(VELTA_FAKE_JVM, jdk + "/lib/server/libjvm.so");
+    write_file(jdk + "/release", "JAVA_VERSION=\"17.0.15\"\n");
     std::filesystem::create_directories(scratch.file("lib"));
     write_file(scratch.file("lib/x.jar"), "");
     const std::string config = scratch.file("app.conf");
-    write_file(config, "[java]\njvm=" + jdk + "\nexpand=yes\npassargs=yes\nmainclass=" + long_class
+    write_file(config, "[java]\njvm=" + jdk + "\nexpand=yes\npassargs=yes\nclasscache=${CONFDIR}/cache\nmainclass=" + long_class
                            + "\nmainargs=alpha \"beta gamma\" ''\n"
                              "[java.classpaths]\n${CONFDIR}/app.jar\n${CONFDIR}/lib/*\n"
                              "[java.options]\n-Xmx64m\n[java.properties]\napp.mode=production\napp.$$flag\n");
@@ -110,12 +115,32 @@ TEST(LauncherAllocation, EveryFailedAllocationEndsTheRunCleanly)
     setenv("VELTA_FAKE_JVM_DETACH", "0", 1);
     setenv("VELTA_FAKE_JVM_CLASS", slashed(long_class).c_str(), 1);
 
-    // The VM is created from the complete options or not at all.
-    const std::string creation = "version 0x00010002\nignoreUnrecognized 0\nnOptions 4\n"
-                                 "option -Djava.class.path=" + scratch.path + "/app.jar:" + scratch.file("lib/x.jar")
-                               + "\noption -Xmx64m\noption -Dapp.mode=production\noption -Dapp.$flag\n";
+    // The VM is created from the complete options or not at all, with the
+    // class cache's options first and last, or, when the cache could not
+    // be made ready, without them.
+    std::string configured[] = {"-Djava.class.path=" + scratch.path + "/app.jar:" + scratch.file("lib/x.jar"), "-Xmx64m",
+                                "-Dapp.mode=production", "-Dapp.$flag"};
+    std::string options;
+    JavaVMOption configured_options[4];
+    for (int i = 0; i < 4; ++i) {
+        options += "option " + configured[i] + "\n";
+        configured_options[i].optionString = configured[i].data();
+    }
+    uint64_t digest = 0;
+    const std::string library = std::filesystem::canonical(jdk + "/lib/server/libjvm.so").string();
+    ASSERT_EQ(make_class_cache_digest(library.c_str(), long_class.c_str(), configured_options, 4, &digest), 0);
+    char temp_archive[32];
+    std::snprintf(temp_archive, sizeof temp_archive, "/%016llx.%d.tmp", static_cast<unsigned long long>(digest),
+                  static_cast<int>(getpid()));
+    const std::string creation = "version 0x00010002\nignoreUnrecognized 0\nnOptions 6\noption "
+                               + std::string(class_cache_quiet_option) + "\n" + options
+                               + "option -XX:ArchiveClassesAtExit=" + scratch.file("cache") + temp_archive + "\n";
+    const std::string creation_without_cache = "version 0x00010002\nignoreUnrecognized 0\nnOptions 4\n" + options;
     const std::string shutdown = "DetachCurrentThread\nDestroyJavaVM\n";
     const std::string found_main = "FindClass " + slashed(long_class) + "\nGetStaticMethodID main\n";
+    const std::string main_called = "FindClass java/lang/String\nFindClass java/lang/String\n"
+                                    "FindClass java/lang/String\nFindClass java/lang/String\nFindClass java/lang/String\n"
+                                    "CallStaticVoidMethod 4\nargument alpha\nargument beta gamma\nargument \nargument passed\n";
     const std::map<std::string, outcome> outcomes = {
         {"3 Unable to read JVM configuration from " + config + "\n", {1, ""}},
         {"3 Out of memory building the JVM options\n", {1, ""}},
@@ -124,10 +149,10 @@ TEST(LauncherAllocation, EveryFailedAllocationEndsTheRunCleanly)
         // The converted name could not be allocated: see docs/reliability.md.
         {"3 Unable to find main class " + long_class + "\n", {0, creation + shutdown}},
         {"3 Error creating command arguments\n", {0, creation + found_main + shutdown}},
-        {"", {0, creation + found_main + "FindClass java/lang/String\nFindClass java/lang/String\n"
-                     "FindClass java/lang/String\nFindClass java/lang/String\nFindClass java/lang/String\n"
-                     "CallStaticVoidMethod 4\nargument alpha\nargument beta gamma\nargument \nargument passed\n"
-                     + shutdown}},
+        // The launch goes on without the class cache.
+        {"3 Not using class cache " + scratch.file("cache") + ": out of memory\n",
+         {0, creation_without_cache + found_main + main_called + shutdown}},
+        {"", {0, creation + found_main + main_called + shutdown}},
     };
     std::map<std::string, int> sites_per_message;
 

@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -54,6 +55,16 @@ void make_socket_file(const std::string& path)
         close(listener);
     if (!bound)
         throw std::runtime_error("cannot make the socket " + path);
+}
+
+std::vector<std::string> names_in(const std::string& folder)
+{
+    std::vector<std::string> names;
+    std::error_code missing;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, missing))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void make_sparse_file(const std::string& path, long long size)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // A new empty folder under the system's temporary folder, removed with its
 // files when the value goes out of scope.
@@ -18,6 +19,9 @@ void write_file(const std::string& path, const std::string& bytes);
 
 // The whole file, or "" when it does not exist.
 std::string read_file(const std::string& path);
+
+// The names in `folder`, sorted; none when it does not exist.
+std::vector<std::string> names_in(const std::string& folder);
 
 // Leaves a Unix socket file at `path` that no one listens on.
 void make_socket_file(const std::string& path);
