@@ -5,8 +5,8 @@ checks the targets.
     bench/report.py [--doc FILE] [--no-check] RESULTS TABLE...
 
 RESULTS is the folder bench/run measures into. Each TABLE is one of
-time-to-main, launcher-work, parser, targets (made here from the measurements)
-and machine (written by bench/run); each is written to RESULTS/TABLE.md and
+time-to-main, launcher-work, parser, class-cache, targets (made here from the
+measurements) and machine (written by bench/run); each is written to RESULTS/TABLE.md and
 printed, and with --doc it replaces what lies between <!-- bench:TABLE -->
 and <!-- /bench:TABLE --> in FILE. The parser table also writes
 RESULTS/parse-time.dat for the plot.
@@ -47,6 +47,22 @@ LARGEST_LAUNCH_UNDER_SECONDS = 0.3  # median wall time of the whole launch
 PEAK_UNDER_FILE_SIZE_TIMES = 3  # peak resident memory, whole launch and read-and-parse alone
 
 LAUNCHERS = ("velta-java", "java", "floor")  # the time-to-main table's columns
+
+# The class cache, on every JDK measured: the most that the median time of
+# the first command may be of the second's. "velta-java" runs with a warm
+# cache, "velta-java-first" on an empty one (it makes the archive at exit),
+# "java" without an archive and "java+archive" with the options velta-java
+# adds and an archive that java made.
+CLASS_CACHE_AT_MOST = (
+    ("velta-java", "java", 0.75),
+    ("velta-java", "java+archive", 1.02),
+    ("velta-java-first", "java", 1.5),
+)
+CLASS_CACHE_COMMANDS = ("java", "velta-java", "java+archive", "velta-java-first")
+CLASS_CACHE_TITLES = {"java": "java", "velta-java": "velta-java, warm cache",
+                      "java+archive": "java + the same archive", "velta-java-first": "velta-java, first run"}
+CLASS_CACHE_SHORT = {"java": "java", "velta-java": "warm", "java+archive": "java + archive",
+                     "velta-java-first": "first run"}
 
 
 # ---------------------------------------------------------------------------
@@ -92,16 +108,23 @@ def read_load(results, table):
 # 1. Time to main
 # ---------------------------------------------------------------------------
 
+def read_rounds(pattern, commands):
+    """{command: [times of each round]} from the hyperfine files that match
+    pattern, one round each."""
+    rounds = {command: [] for command in commands}
+    for path in sorted(glob.glob(pattern)):
+        for result in read_json(path)["results"]:
+            rounds.setdefault(result["command"], []).append(result["times"])
+    return rounds
+
+
 def time_to_main_cases(results):
     """[(label, configuration, {launcher: [times of each round]})] in the
     order bench/run ran them; a round is one file of hyperfine's."""
     cases = []
     for line in read_lines(os.path.join(results, "ttm", "cases.txt")):
         jdk, configuration = line.split("\t")
-        rounds = {launcher: [] for launcher in LAUNCHERS}
-        for path in sorted(glob.glob(os.path.join(results, "ttm", f"{jdk}-{configuration}.round*.json"))):
-            for result in read_json(path)["results"]:
-                rounds.setdefault(result["command"], []).append(result["times"])
+        rounds = read_rounds(os.path.join(results, "ttm", f"{jdk}-{configuration}.round*.json"), LAUNCHERS)
         cases.append((f"{jdk}, {configuration}", configuration, rounds))
     return cases
 
@@ -110,17 +133,24 @@ def pooled_median(rounds, launcher):
     return median([time for times in rounds[launcher] for time in times])
 
 
-def ratio(rounds, launcher):
-    """velta-java's median time over launcher's, or None if one did not run."""
-    velta, other = pooled_median(rounds, "velta-java"), pooled_median(rounds, launcher)
+def ratio(rounds, launcher, of="velta-java"):
+    """of's median time over launcher's, or None if one did not run."""
+    velta, other = pooled_median(rounds, of), pooled_median(rounds, launcher)
     return None if velta is None or other is None else velta / other
 
 
-def paired_ratio(rounds, launcher):
+def paired_ratio(rounds, launcher, of="velta-java"):
     """The median of the ratios of the runs of the same round."""
     return median([velta / other
-                   for velta_times, other_times in zip(rounds["velta-java"], rounds[launcher])
+                   for velta_times, other_times in zip(rounds[of], rounds[launcher])
                    for velta, other in zip(velta_times, other_times)])
+
+
+def ratio_cell(rounds, launcher, of="velta-java"):
+    """The ratio of the medians in bold and, in brackets, the paired one."""
+    of_medians = ratio(rounds, launcher, of)
+    return "" if of_medians is None else (f"**{number(rounded(of_medians, 1000))}**"
+                                          f" ({number(rounded(paired_ratio(rounds, launcher, of), 1000))})")
 
 
 def time_to_main_table(results):
@@ -137,10 +167,7 @@ def time_to_main_table(results):
         for launcher in LAUNCHERS:
             time = pooled_median(rounds, launcher)
             cells.append("" if time is None else number(rounded(time * 1000, 10)))
-        for launcher in LAUNCHERS[1:]:
-            of_medians = ratio(rounds, launcher)
-            cells.append("" if of_medians is None else f"**{number(rounded(of_medians, 1000))}**"
-                         f" ({number(rounded(paired_ratio(rounds, launcher), 1000))})")
+        cells += [ratio_cell(rounds, launcher) for launcher in LAUNCHERS[1:]]
         lines.append("| " + " | ".join(cells) + " |")
     lines += ["", f"Load average after: {load['after'][1]}."]
     return lines
@@ -256,6 +283,45 @@ def parser_table(results):
 
 
 # ---------------------------------------------------------------------------
+# 4. The class cache
+# ---------------------------------------------------------------------------
+
+def class_cache_cases(results):
+    """[(jdk, {command: [times of each round]})] in the order run."""
+    return [(jdk, read_rounds(os.path.join(results, "cache", f"{jdk}.round*.json"), CLASS_CACHE_COMMANDS))
+            for jdk in read_lines(os.path.join(results, "cache", "cases.txt"))]
+
+
+def class_cache_table(results):
+    # Times as in the time-to-main table: medians, the ratio of the medians
+    # and, in brackets, the median of the ratios within each round.
+    load = read_load(results, "class-cache")
+    lines = [f"Measured {load['before'][0]}; load average before: {load['before'][1]}.", "",
+             "| JDK | runs each | " + " | ".join(f"{CLASS_CACHE_TITLES[command]} ms" for command in CLASS_CACHE_COMMANDS)
+             + " | " + " | ".join(f"{CLASS_CACHE_SHORT[of]} / {CLASS_CACHE_SHORT[over]}"
+                                  for of, over, _ in CLASS_CACHE_AT_MOST) + " |",
+             "|---|---:|" + "---:|" * (len(CLASS_CACHE_COMMANDS) + len(CLASS_CACHE_AT_MOST))]
+    for jdk, rounds in class_cache_cases(results):
+        cells = [jdk, str(sum(len(times) for times in rounds["velta-java"]))]
+        cells += [number(rounded(pooled_median(rounds, command) * 1000, 1)) for command in CLASS_CACHE_COMMANDS]
+        cells += [ratio_cell(rounds, over, of) for of, over, _ in CLASS_CACHE_AT_MOST]
+        lines.append("| " + " | ".join(cells) + " |")
+    lines += ["", f"Load average after: {load['after'][1]}.", "",
+              "| JDK | peak memory MiB: java | velta-java, warm cache | java + the same archive | saved by the cache |",
+              "|---|---:|---:|---:|---:|"]
+    peaks = {}
+    for line in read_lines(os.path.join(results, "cache", "peak-memory.txt")):
+        jdk, command, kib = line.split("\t")
+        peaks.setdefault(jdk, {})[command] = int(kib)
+    for jdk, peak in peaks.items():
+        saved = peak["java"] - peak["velta-java"]
+        lines.append(f"| {jdk} | " + " | ".join(number(rounded(peak[command] / 1024, 10))
+                                                for command in ("java", "velta-java", "java+archive"))
+                     + f" | {number(rounded(saved / 1024, 10))} MiB ({round(100 * saved / peak['java'])}%) |")
+    return lines
+
+
+# ---------------------------------------------------------------------------
 # Targets
 # ---------------------------------------------------------------------------
 
@@ -287,6 +353,19 @@ def time_to_main_targets(results):
     run = {case[1] for case in cases}
     rows += [(f"time to main, {configuration}: {target(bounds)}", "not measured", False)
              for configuration, bounds in TIME_TO_MAIN_AT_MOST.items() if configuration not in run]
+    return rows
+
+
+def class_cache_targets(results):
+    """[(target, measured, met)], one per JDK measured and bound."""
+    rows = []
+    for jdk, rounds in class_cache_cases(results):
+        for of, over, bound in CLASS_CACHE_AT_MOST:
+            value = ratio(rounds, over, of)
+            rows.append((f"class cache, {jdk}: {CLASS_CACHE_TITLES[of]} / {CLASS_CACHE_TITLES[over]}"
+                         f" <= {number(bound)}",
+                         "not measured" if value is None else f"{value:.3f}",
+                         value is not None and value <= bound))
     return rows
 
 
@@ -323,6 +402,8 @@ def targets_table(results):
     rows = []
     if os.path.isfile(os.path.join(results, "ttm", "cases.txt")):
         rows += time_to_main_targets(results)
+    if os.path.isfile(os.path.join(results, "cache", "cases.txt")):
+        rows += class_cache_targets(results)
     rows += largest_configuration_targets(results)
     lines = ["| target | measured | met |", "|---|---|---|"]
     lines += [f"| {target} | {measured} | {met(yes)} |" for target, measured, yes in rows]
@@ -354,7 +435,7 @@ def main():
     parser.add_argument("--no-check", action="store_true",
                         help="show the targets but do not fail on a missed one (for a smoke run's few runs)")
     parser.add_argument("results", help="the folder bench/run measured into")
-    tables = ("machine", "time-to-main", "launcher-work", "parser", "targets")
+    tables = ("machine", "time-to-main", "launcher-work", "parser", "class-cache", "targets")
     parser.add_argument("tables", nargs="+", choices=tables, metavar="TABLE", help=", ".join(tables))
     arguments = parser.parse_args()
 
@@ -371,6 +452,8 @@ def main():
                 lines = launcher_work_table(arguments.results)
             elif name == "parser":
                 lines = parser_table(arguments.results)
+            elif name == "class-cache":
+                lines = class_cache_table(arguments.results)
             else:
                 lines, missed = targets_table(arguments.results)
             content = "\n".join(lines) + "\n"
