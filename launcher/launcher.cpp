@@ -7,6 +7,8 @@ namespace {
 
 int choose_configuration()
 {
+    // First, so that not even the configuration file takes their place.
+    open_closed_standard_descriptors();
     launcher.section_name = launcher.argument_count >= 2 ? launcher.arguments[1] : default_launcher_section;
     if (launcher.argument_count >= 3) {
         launcher.config_root = read_config_file(launcher.arguments[2]);

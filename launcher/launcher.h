@@ -15,7 +15,8 @@
 // The steps of a launch, in the order it takes them (see continue_launch in
 // launcher/launch.h).
 enum launch_step : int32_t {
-    launch_configuration,  // choose the launcher section and the configuration
+    launch_configuration,  // open /dev/null on closed standard descriptors,
+                           // choose the launcher section and the configuration
     launch_settings,       // read the launcher section's keys
     launch_vm_options,     // build the VM's options from the configuration
     launch_vm_library,     // load the VM library and find its JNI_CreateJavaVM

@@ -22,7 +22,8 @@ struct java_launch {
     launch_result result;
     std::string out;
 
-    java_launch(const std::string& libjvm, const std::string& launcher_section, const std::string& extra_sections = "")
+    java_launch(const std::string& libjvm, const std::string& launcher_section, const std::string& extra_sections,
+                const std::vector<int>& closed)
     {
         out = scratch.file("out");
         const std::string config = scratch.file("launcher.conf");
@@ -31,7 +32,7 @@ struct java_launch {
                                + "[java.options]\n-Xcheck:jni\n-Xshare:auto\n"
                                + "[java.properties]\nvelta.out=" + out + "\nfile.encoding=UTF-8\nvelta.flag\n"
                                + extra_sections);
-        result = launch({VELTA_JAVA, "java", config});
+        result = launch({VELTA_JAVA, "java", config}, {}, closed);
         out = read_file(out);
     }
 };
@@ -45,9 +46,11 @@ protected:
         EXPECT_EQ(last.process.errors.find("WARNING"), std::string::npos) << last.process.errors;
     }
 
-    launch_result& run(const std::string& launcher_section, const std::string& extra_sections = "")
+    // Runs velta-java with each descriptor in `closed` closed.
+    launch_result& run(const std::string& launcher_section, const std::string& extra_sections = "",
+                       const std::vector<int>& closed = {})
     {
-        launches.push_back(std::make_unique<java_launch>(GetParam().libjvm, launcher_section, extra_sections));
+        launches.push_back(std::make_unique<java_launch>(GetParam().libjvm, launcher_section, extra_sections, closed));
         last = launches.back()->result;
         return launches.back()->result;
     }
@@ -150,6 +153,17 @@ TEST_P(OnEveryJdk, AnArgumentTheVmCannotHoldIsReportedAndMainNotCalled)
     EXPECT_EQ(result.process.status, 0);
     EXPECT_EQ(result.logged, "3 Error creating command arguments\n");
     EXPECT_EQ(out(), "");
+}
+
+TEST_P(OnEveryJdk, ClosedStandardDescriptorsAreNullDevicesNotTheVmsFiles)
+{
+    for (const int closed : {0, 1, 2}) {
+        SCOPED_TRACE(closed);
+        const launch_result& result = run("mainclass=velta.test.Descriptors\n", "", {closed});
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(out().substr(0, 5), "in -1");
+        EXPECT_NE(out().find("fd " + std::to_string(closed) + " /dev/null\n"), std::string::npos) << out();
+    }
 }
 
 TEST_P(OnEveryJdk, OptionsTheVmRefusesFailItsCreation)

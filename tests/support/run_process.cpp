@@ -13,7 +13,7 @@
 extern char** environ;
 
 process_result run_process(const std::vector<std::string>& arguments,
-                           const std::map<std::string, std::string>& environment)
+                           const std::map<std::string, std::string>& environment, const std::vector<int>& closed)
 {
     std::vector<std::string> variables;
     for (char** variable = environ; *variable != nullptr; ++variable) {
@@ -39,6 +39,8 @@ process_result run_process(const std::vector<std::string>& arguments,
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, scratch.file("out").c_str(), O_WRONLY | O_CREAT, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, scratch.file("err").c_str(), O_WRONLY | O_CREAT, 0600);
+    for (const int descriptor : closed)
+        posix_spawn_file_actions_addclose(&actions, descriptor);
     pid_t child = 0;
     const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -54,13 +56,14 @@ process_result run_process(const std::vector<std::string>& arguments,
     return {status, read_file(scratch.file("out")), read_file(scratch.file("err"))};
 }
 
-launch_result launch(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment)
+launch_result launch(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
+                     const std::vector<int>& closed)
 {
     scratch_folder capture;
     chmod(capture.path.c_str(), 0777);
     std::map<std::string, std::string> variables = environment;
     variables["LD_PRELOAD"] = VELTA_SYSLOG_CAPTURE;
     variables["VELTA_SYSLOG_CAPTURE"] = capture.file("syslog");
-    process_result process = run_process(arguments, variables);
+    process_result process = run_process(arguments, variables, closed);
     return {process, read_file(capture.file("syslog"))};
 }
