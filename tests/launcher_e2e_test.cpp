@@ -166,6 +166,33 @@ TEST_P(OnEveryJdk, ClosedStandardDescriptorsAreNullDevicesNotTheVmsFiles)
     }
 }
 
+// `command` run with its stack limited to `limit` (ulimit -s: KiB, or
+// "unlimited").
+std::vector<std::string> with_stack_limit(const std::string& limit, std::vector<std::string> command)
+{
+    command.insert(command.begin(), {"/bin/sh", "-c", "ulimit -s " + limit + " && exec \"$@\"", "sh"});
+    return command;
+}
+
+TEST_P(OnEveryJdk, XssSizesMainsStackAsUnderTheJavaCommand)
+{
+    // -Xint makes the depth depend on the stack alone.
+    scratch_folder scratch;
+    const std::string config = scratch.file("depth.conf");
+    write_file(config, "[java]\njvm=" + GetParam().libjvm + "\nmainclass=velta.test.Depth\n"
+                       "[java.classpaths]\n" VELTA_TEST_JAR "\n[java.options]\n-Xcheck:jni\n-Xint\n-Xss32m\n");
+    for (const char* limit : {"2048", "8192", "unlimited"}) {
+        SCOPED_TRACE(limit);
+        const process_result java = run_process(
+            with_stack_limit(limit, {GetParam().java, "-Xcheck:jni", "-Xint", "-Xss32m", "-cp", VELTA_TEST_JAR, "velta.test.Depth"}), {});
+        last = launch(with_stack_limit(limit, {VELTA_JAVA, "java", config}));
+        ASSERT_EQ(last.process.status, 0) << last.process.errors;
+        const double ratio = std::stod(last.process.output) / std::stod(java.output);
+        EXPECT_GE(ratio, 0.95) << last.process.output << " against " << java.output;
+        EXPECT_LE(ratio, 1.05) << last.process.output << " against " << java.output;
+    }
+}
+
 TEST_P(OnEveryJdk, OptionsTheVmRefusesFailItsCreation)
 {
     const launch_result& result = run("options=bad\n", "[bad]\n-Xno-such-option\n");
