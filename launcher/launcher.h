@@ -23,7 +23,7 @@ enum launch_step : int32_t {
     launch_vm_creation,    // create the VM
     launch_main_method,    // find the main class and its main(String[])
     launch_main_arguments, // make main's String[]
-    launch_main_call,      // call main; the VM reports an exception it leaves
+    launch_main_call,      // call main; an exception it leaves stays pending
     launch_shutdown,       // detach this thread from the VM, destroy the VM
     launch_end,
 };
@@ -94,9 +94,11 @@ void free_vm_options(int32_t count, JavaVMOption* options);
 // Runs static main(String[]) of `class_name` (dot-separated) with the
 // arguments split from `argument_string`: finds the class and its method,
 // makes the String[], calls main. Returns 0 when main returned without an
-// exception pending; -1 after logging a missing class, method or argument
-// array, or after the VM has described the exception main left. Takes only
-// the steps the launch has not taken yet and that lie before its stop.
+// exception pending. Returns -1 after logging a missing class, method or
+// argument array (the VM's exception from a failed lookup left pending), or
+// when main left an exception, which stays pending for the detaching of the
+// thread to hand to the uncaught-exception handler. Takes only the steps the
+// launch has not taken yet and that lie before its stop.
 int run_main_class(const char* class_name, const char* argument_string);
 
 // Returns FindClass of `class_name` with every "." turned into "/"; names of

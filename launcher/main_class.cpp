@@ -170,11 +170,10 @@ int call_main_method()
 {
     JNIEnv* env = launcher.env;
     env->CallStaticVoidMethod(launcher.main_class, launcher.main_method, launcher.main_arguments);
-    if (env->ExceptionCheck()) {
-        env->ExceptionDescribe();
-        return -1;
-    }
-    return 0;
+    // An exception that main left stays pending: detaching the thread hands
+    // it to the thread's uncaught-exception handler, the program's own when
+    // it installed one, else the VM's, which prints it.
+    return env->ExceptionCheck() ? -1 : 0;
 }
 
 } // namespace

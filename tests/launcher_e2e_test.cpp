@@ -111,6 +111,27 @@ TEST_P(OnEveryJdk, MainClassFailuresAreReportedAndTheRunStillSucceeds)
     }
 }
 
+TEST_P(OnEveryJdk, MainsExceptionReachesTheProgramsOwnHandler)
+{
+    const struct {
+        const char* arguments;
+        int status;
+    } cases[] = {{"", 0}, {"3", 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const launch_result& result = run(std::string("mainclass=velta.test.Handled\nmainargs=") + c.arguments + "\n");
+        EXPECT_EQ(result.process.status, c.status);
+        EXPECT_EQ(result.process.errors, "");
+        EXPECT_EQ(out(), "handled in main: java.lang.IllegalStateException: thrown by velta.test.Handled\n");
+    }
+}
+
+TEST_P(OnEveryJdk, WithoutAHandlerMainsExceptionIsReportedAsUnderTheJavaCommand)
+{
+    const process_result java = run_process({GetParam().java, "-cp", VELTA_TEST_JAR, "velta.test.Throws"}, {});
+    EXPECT_EQ(run("mainclass=velta.test.Throws\n").process.errors, java.errors);
+}
+
 TEST_P(OnEveryJdk, SystemExitEndsTheProcessWithItsStatus)
 {
     EXPECT_EQ(run("mainclass=velta.test.Exit\nmainargs=7\n").process.status, 7);
