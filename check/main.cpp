@@ -29,7 +29,7 @@ constexpr char usage[] =
     "brackets.\n"
     "\n"
     "  --start  also create the VM, load the main class, find its\n"
-    "           main(String[]) and make the argument array, then destroy the\n"
+    "           main method and make the argument array, then destroy the\n"
     "           VM; main is not called, but the class's static initializer runs\n"
     "  --help   show this text and exit\n"
     "\n"
@@ -146,7 +146,8 @@ int check_start()
         return -1;
     std::printf("  VM created\n");
     if (launcher.main_method != nullptr)
-        std::printf("  main class loaded, main(String[]) found\n");
+        std::printf("  main class loaded, %smain(%s) found\n", launcher.main_constructor != nullptr ? "instance " : "",
+                    launcher.main_takes_arguments ? "String[]" : "");
     if (launcher.main_arguments != nullptr)
         std::printf("  String[%d] of main arguments made; main not called\n",
                     static_cast<int>(launcher.main_argument_count));

@@ -170,6 +170,13 @@ TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
               "  String[2] of main arguments made; main not called\n  VM destroyed\n");
     EXPECT_EQ(output.find("WARNING"), std::string::npos) << "-Xcheck:jni: " << output;
     EXPECT_FALSE(std::filesystem::exists(scratch.file("out"))) << "main ran";
+
+    write_file(scratch.file("instance.conf"), "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.InstanceMainWithoutArguments\n"
+                                              "[java.classpaths]\n" VELTA_TEST_JAR "\n");
+    const launch_result instance = launch({VELTA_JAVA_CHECK, "--start", "java", scratch.file("instance.conf")});
+    EXPECT_EQ(instance.process.status, 0);
+    EXPECT_NE(instance.process.output.find("  main class loaded, instance main() found\n"), std::string::npos)
+        << instance.process.output;
 }
 
 TEST(Checker, ReadsTheSystemConfigurationWhenNoFileIsNamed)

@@ -100,6 +100,10 @@ TEST_P(OnEveryJdk, MainClassFailuresAreReportedAndTheRunStillSucceeds)
         {"", "3 Unable to find main class velta.os.Shell\n", ""},
         {"mainclass=velta.test.Throws\n", "", "java.lang.IllegalStateException: thrown by velta.test.Throws"},
         {"mainclass=velta.test.Recurse\n", "", "java.lang.StackOverflowError"},
+        {"mainclass=velta.test.PrivateConstructor\n",
+         "3 Class velta.test.PrivateConstructor does not have a non-private constructor without arguments\n", ""},
+        {"mainclass=velta.test.ThrowingConstructor\n", "",
+         "Exception in thread \"main\" java.lang.IllegalStateException: thrown by the constructor of velta.test.ThrowingConstructor"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section);
@@ -107,7 +111,29 @@ TEST_P(OnEveryJdk, MainClassFailuresAreReportedAndTheRunStillSucceeds)
         EXPECT_EQ(result.process.status, 0);
         EXPECT_EQ(result.logged, c.logged);
         EXPECT_EQ(result.process.output, "");
+        EXPECT_EQ(out(), "");
         EXPECT_NE(result.process.errors.find(c.described), std::string::npos) << result.process.errors.substr(0, 400);
+    }
+}
+
+TEST_P(OnEveryJdk, MainMethodsOfJdk25RunInTheJavaCommandsOrder)
+{
+    const struct {
+        const char* section;
+        const char* ran;
+    } cases[] = {
+        {"mainclass=velta.test.InstanceMain\nmainargs=a b\n", "main(String[]) of velta.test.InstanceMain with 2 arguments\n"},
+        {"mainclass=velta.test.InheritedMain\n", "main(String[]) of velta.test.InheritedMain with 0 arguments\n"},
+        {"mainclass=velta.test.StaticMainWithoutArguments\nmainargs=a\n", "static main()\n"},
+        {"mainclass=velta.test.InstanceMainWithoutArguments\n", "main() of velta.test.InstanceMainWithoutArguments\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        const launch_result& result = run(c.section);
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.logged, "");
+        EXPECT_EQ(result.process.errors, "");
+        EXPECT_EQ(out(), c.ran);
     }
 }
 
