@@ -152,9 +152,10 @@ constexpr main_form later_main_forms[] = {
     {main_without_arguments, false},
 };
 
-// Returns the method `name` with `signature` of `owner` or of a class it
-// inherits from, static or not as asked, when there is one and it is not
-// private; otherwise null, with no exception pending.
+// Returns the method `name` with `signature`, static or not as asked, that
+// JNI finds for `owner` (its own or inherited; a constructor only its own),
+// when there is one and it is not private; otherwise null, with no
+// exception pending.
 jmethodID find_non_private_method(JNIEnv* env, jclass owner, const char* name, const char* signature, bool is_static)
 {
     // Each lookup runs only when the one before it succeeded, so no call is
