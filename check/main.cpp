@@ -2,21 +2,32 @@
 // arguments, by running the launch itself up to the VM's creation (with
 // --start, up to the call of main, which it skips) and printing what each
 // step made. A step that fails writes the launcher's message to standard
-// error (see log_error.cpp) and the exit status becomes 1.
+// error (see log_error.cpp) and the exit status becomes 1. What a launch
+// would not notice but its user would want to know (a missing jar, a main
+// class on none of the class-path entries) is printed as a warning, which
+// leaves the status alone.
 #include "args/args.h"
+#include "check/class_path.h"
 #include "launcher/launch.h"
 #include "platform/platform.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
 constexpr char usage[] =
     "Usage: velta-java-check [--start] [--] [SECTION [CONFIG-FILE]]\n"
-    "       velta-java-check --help\n"
+    "       velta-java-check --help | --version\n"
     "\n"
     "Shows what 'velta-java SECTION CONFIG-FILE' would do, without running the\n"
     "Java program. SECTION is the launcher section (default java); without\n"
@@ -24,20 +35,28 @@ constexpr char usage[] =
     "\n"
     "Printed on standard output, in order: the configuration read, the keys of\n"
     "the launcher section, the VM library and whether it loads and exports\n"
-    "JNI_CreateJavaVM, each VM option exactly as the VM receives it, the main\n"
-    "class as configured and as FindClass takes it, and each main argument in\n"
-    "brackets.\n"
+    "JNI_CreateJavaVM, each VM option exactly as the VM receives it (those it\n"
+    "takes from JAVA_TOOL_OPTIONS and _JAVA_OPTIONS marked), the class-path\n"
+    "entries, the main class as configured and as FindClass takes it and the\n"
+    "entry that holds it, and each main argument in brackets. Bytes that are\n"
+    "control characters or not UTF-8, and \"^\", are printed as ^XX, as the\n"
+    "configuration escapes them. Lines starting with \"warning:\" point at what\n"
+    "a launch would not report: a missing class-path entry or section, a main\n"
+    "class on none of the entries, a configuration that others may write.\n"
     "\n"
-    "  --start  also create the VM, load the main class, find its\n"
-    "           main method and make the argument array, then destroy the\n"
-    "           VM; main is not called, but the class's static initializer runs\n"
-    "  --help   show this text and exit\n"
+    "  --start    also create the VM, load the main class, find its\n"
+    "             main method and make the argument array, then destroy the\n"
+    "             VM; main is not called, but the class's static initializer\n"
+    "             runs\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n"
+    "  --         end of the options\n"
     "\n"
-    "Where the launch would fail, the message velta-java writes to the system\n"
-    "log is written to standard error.\n"
+    "Where the launch would fail, the message velta-java would log is written to\n"
+    "standard error.\n"
     "\n"
-    "Exit status: 0 when every step checked succeeds, 1 when one fails, 2 for\n"
-    "a wrong command line.\n";
+    "Exit status: 0 when every step checked succeeds (warnings or not), 1 when\n"
+    "one fails or the VM ends the process, 2 for a wrong command line.\n";
 
 struct launcher_key {
     const char* name;
@@ -52,55 +71,230 @@ constexpr launcher_key launcher_keys[] = {
     {"classpaths", default_class_path_section, true},
     {"options", default_options_section, true},
     {"properties", default_properties_section, true},
+    {"failstatus", "0", false},
 };
+
+// Set while --start runs the VM: an end of the process then is the VM's.
+bool checking_start;
+
+// Returns the length of the UTF-8 sequence at `text` (1 to 4), or 0 when it
+// is not one: a stray or missing continuation byte, an overlong form, a
+// surrogate, or a code point above U+10FFFF.
+size_t utf8_sequence_length(const unsigned char* text)
+{
+    const unsigned lead = text[0];
+    if (lead < 0x80)
+        return 1;
+    const size_t length = lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3 : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((text[i] & 0xC0u) != 0x80u)
+            return 0;
+    }
+    if ((lead == 0xE0 && text[1] < 0xA0) || (lead == 0xED && text[1] >= 0xA0) || (lead == 0xF0 && text[1] < 0x90)
+        || (lead == 0xF4 && text[1] >= 0x90))
+        return 0;
+    return length;
+}
+
+// Prints `text` so that one value is one line whatever it holds: control
+// bytes, DEL, bytes that are not UTF-8 and "^" itself as the configuration
+// writes them, ^ and two hexadecimal digits.
+void print_escaped(const char* text)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    while (*bytes != '\0') {
+        const size_t length = utf8_sequence_length(bytes);
+        if (length == 0 || *bytes < 0x20 || *bytes == 0x7F || *bytes == '^') {
+            std::printf("^%02X", static_cast<unsigned>(*bytes));
+            ++bytes;
+            continue;
+        }
+        std::fwrite(bytes, 1, length, stdout);
+        bytes += length;
+    }
+}
+
+// Prints `before`, `text` escaped, and `after`.
+void print_line(const char* before, const char* text, const char* after = "\n")
+{
+    std::fputs(before, stdout);
+    print_escaped(text);
+    std::fputs(after, stdout);
+}
+
+const char* configuration_path()
+{
+    return launcher.argument_count >= 3 ? launcher.arguments[2] : system_config_path();
+}
 
 void print_configuration()
 {
     if (launcher.argument_count >= 3)
-        std::printf("Configuration: %s\n", launcher.arguments[2]);
+        print_line("Configuration: ", configuration_path());
     else if (launcher.config_root != nullptr)
-        std::printf("Configuration: %s (the system configuration)\n", system_config_path());
+        print_line("Configuration: ", configuration_path(), " (the system configuration)\n");
     else
-        std::printf("Configuration: %s (the system configuration; not read: missing, unreadable or without "
-                    "a section, so every key takes its default)\n",
-                    system_config_path());
+        print_line("Configuration: ", configuration_path(),
+                   " (the system configuration; not read: missing, unreadable or without a section, so every key "
+                   "takes its default)\n");
+    struct stat info;
+    if (stat(configuration_path(), &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        print_line("warning: ", configuration_path(),
+                   " is writable by group or others: whoever can write it chooses the library that runs\n");
 }
 
 void print_launcher_section()
 {
     const config_section* section = find_config_section(launcher.config_root, launcher.section_name);
-    std::printf("Launcher section: [%s]%s\n", launcher.section_name,
-                section != nullptr ? "" : " (not in the configuration: every key takes its default)");
+    print_line("Launcher section: [", launcher.section_name,
+               section != nullptr ? "]\n" : "] (not in the configuration: every key takes its default)\n");
+    if (section == nullptr && launcher.config_root != nullptr)
+        print_line("warning: the configuration has no section [", launcher.section_name, "]\n");
+    std::vector<const char*> missing_sections;
     for (const launcher_key& key : launcher_keys) {
         const char* value = launcher_setting(key.name, key.default_value);
         const bool given = find_config_value(section, key.name) != nullptr;
         const bool section_missing = key.names_section && find_config_section(launcher.config_root, value) == nullptr;
         const char* note = given ? (section_missing ? " (no such section)" : "")
                                  : (section_missing ? " (default; no such section)" : " (default)");
-        std::printf("  %s = %s%s\n", key.name, value[0] != '\0' ? value : "(empty)", note);
+        std::printf("  %s = ", key.name);
+        print_line("", value[0] != '\0' ? value : "(empty)", note);
+        std::fputs("\n", stdout);
+        if (given && section_missing)
+            missing_sections.push_back(key.name);
+    }
+    for (const char* key : missing_sections) {
+        std::printf("warning: %s names section [", key);
+        print_line("", launcher_setting(key, ""), "], which the configuration does not have\n");
     }
 }
 
 // What the launch's library step found; dlerror still holds its reason.
 void print_vm_library()
 {
-    std::printf("VM library: %s\n", launcher.vm_library_name);
+    print_line("VM library: ", launcher.vm_library_name);
     if (launcher.vm_library == nullptr) {
-        std::printf("  loads: no (%s)\n", dlerror());
+        print_line("  loads: no (", dlerror(), ")\n");
         return;
     }
     std::printf("  loads: yes\n");
     if (launcher.create_vm == nullptr)
-        std::printf("  exports JNI_CreateJavaVM: no (%s)\n", dlerror());
+        print_line("  exports JNI_CreateJavaVM: no (", dlerror(), ")\n");
     else
         std::printf("  exports JNI_CreateJavaVM: yes\n");
 }
 
+// Splits the value of the environment variable `name` into options as the VM
+// does: at white space, with single or double quotes around a part that
+// holds white space (the quotes themselves dropped). Returns false for an
+// unmatched quote, which makes the VM refuse to start.
+bool split_environment_options(const char* name, std::vector<std::string>* options)
+{
+    const char* text = std::getenv(name);
+    if (text == nullptr)
+        return true;
+    while (*text != '\0') {
+        while (std::isspace(static_cast<unsigned char>(*text)))
+            ++text;
+        if (*text == '\0')
+            break;
+        std::string option;
+        while (*text != '\0' && !std::isspace(static_cast<unsigned char>(*text))) {
+            if (*text != '\'' && *text != '"') {
+                option += *text++;
+                continue;
+            }
+            const char* close = std::strchr(text + 1, *text);
+            if (close == nullptr)
+                return false;
+            option.append(text + 1, close);
+            text = close + 1;
+        }
+        options->push_back(option);
+    }
+    return true;
+}
+
+// Prints the options the VM will take from the environment variable `name`,
+// numbered from *number on.
+void print_environment_options(const char* name, int* number)
+{
+    std::vector<std::string> options;
+    if (!split_environment_options(name, &options)) {
+        std::printf("warning: %s has an unmatched quote: the VM will refuse to start\n", name);
+        return;
+    }
+    for (const std::string& option : options) {
+        std::printf("  %d: ", (*number)++);
+        print_line("", option.c_str(), " (from ");
+        std::printf("%s)\n", name);
+    }
+}
+
 void print_vm_options()
 {
-    std::printf("VM options: %d\n", static_cast<int>(launcher.init_args.nOptions));
-    for (jint i = 0; i < launcher.init_args.nOptions; ++i)
-        std::printf("  %d: %s\n", static_cast<int>(i + 1), launcher.init_args.options[i].optionString);
+    std::vector<std::string> from_environment;
+    const bool tool_ok = split_environment_options("JAVA_TOOL_OPTIONS", &from_environment);
+    const bool java_ok = split_environment_options("_JAVA_OPTIONS", &from_environment);
+    const int count = launcher.init_args.nOptions + (tool_ok && java_ok ? static_cast<int>(from_environment.size()) : 0);
+    std::printf("VM options: %d\n", count);
+    // The VM takes JAVA_TOOL_OPTIONS before the options it is handed, and
+    // _JAVA_OPTIONS after them, so that these override both.
+    int number = 1;
+    print_environment_options("JAVA_TOOL_OPTIONS", &number);
+    for (jint i = 0; i < launcher.init_args.nOptions; ++i) {
+        std::printf("  %d: ", number++);
+        print_line("", launcher.init_args.options[i].optionString);
+    }
+    print_environment_options("_JAVA_OPTIONS", &number);
+}
+
+// The class path the VM will search: the last java.class.path option, as
+// the VM takes the last; without one, the VM searches the current folder.
+const char* class_path()
+{
+    static const char prefix[] = "-Djava.class.path=";
+    const char* found = nullptr;
+    for (jint i = 0; i < launcher.init_args.nOptions; ++i) {
+        const char* option = launcher.init_args.options[i].optionString;
+        if (std::strncmp(option, prefix, sizeof prefix - 1) == 0)
+            found = option + sizeof prefix - 1;
+    }
+    return found;
+}
+
+std::vector<std::string> class_path_entries()
+{
+    std::vector<std::string> entries;
+    const char* path = class_path();
+    if (path == nullptr)
+        return {""};
+    for (const char* entry = path;; ++entry) {
+        const char* end = std::strchr(entry, class_path_separator);
+        entries.emplace_back(entry, end != nullptr ? end : entry + std::strlen(entry));
+        if (end == nullptr)
+            return entries;
+        entry = end;
+    }
+}
+
+void print_class_path()
+{
+    const std::vector<std::string> entries = class_path_entries();
+    const bool given = class_path() != nullptr;
+    if (given)
+        std::printf("Class path: %d entries\n", static_cast<int>(entries.size()));
+    else
+        std::printf("Class path: none given; the VM searches the current folder\n");
+    int number = 1;
+    for (const std::string& entry : entries) {
+        if (given) {
+            std::printf("  %d: ", number++);
+            print_line("", entry.c_str());
+        }
+        if (class_path_entry_kind_of(entry.c_str()) == entry_missing)
+            print_line("warning: class-path entry ", entry.c_str(), " does not exist\n");
+    }
 }
 
 // Returns 0, or -1 when memory ran out.
@@ -111,8 +305,19 @@ int print_main_class()
     if (slashed == nullptr)
         return -1;
     convert_dots_to_slashes(class_name, slashed);
-    std::printf("Main class: %s\n  as FindClass takes it: %s\n", class_name, slashed);
+    print_line("Main class: ", class_name);
+    print_line("  as FindClass takes it: ", slashed);
+    const std::string class_file = std::string(slashed) + ".class";
     std::free(slashed);
+    for (const std::string& entry : class_path_entries()) {
+        if (class_path_entry_holds(entry.c_str(), class_file.c_str())) {
+            print_line("  found in: ", entry.empty() ? "." : entry.c_str());
+            return 0;
+        }
+    }
+    print_line("warning: main class ", class_name,
+               " is in none of the class-path entries; a class of the JDK's own modules is still possible "
+               "(--start tells)\n");
     return 0;
 }
 
@@ -124,10 +329,20 @@ int print_main_arguments()
     if (split_main_arguments(launcher.main_argument_string, &count, &vector) != 0)
         return -1;
     std::printf("Main arguments: %d\n", static_cast<int>(count));
-    for (int32_t i = 0; i < count; ++i)
-        std::printf("  %d: [%s]\n", static_cast<int>(i + 1), vector[i]);
+    for (int32_t i = 0; i < count; ++i) {
+        std::printf("  %d: [", static_cast<int>(i + 1));
+        print_line("", vector[i], "]\n");
+    }
     free_arguments(count, vector);
     return 0;
+}
+
+// An exit() during --start: the program's System.exit, from a static
+// initializer say. glibc hands on_exit handlers the status.
+void report_exit(int status, void*)
+{
+    if (checking_start)
+        _exit(report_vm_exit(status));
 }
 
 // Goes on with the launch: creates the VM, resolves the main class and
@@ -141,9 +356,13 @@ int check_start()
     }
     std::printf("Start:\n");
     std::fflush(stdout);
+    checking_start = true;
+    on_exit(report_exit, nullptr);
     continue_launch(launch_main_call);
-    if (launcher.vm == nullptr)
+    if (launcher.vm == nullptr) {
+        checking_start = false;
         return -1;
+    }
     std::printf("  VM created\n");
     if (launcher.main_method != nullptr)
         std::printf("  main class loaded, %smain(%s) found\n", launcher.main_constructor != nullptr ? "instance " : "",
@@ -154,50 +373,77 @@ int check_start()
     std::fflush(stdout);
     if (launcher.next_step == launch_main_call)
         launcher.next_step = launch_shutdown;
-    if (continue_launch(launch_end) != 0)
+    continue_launch(launch_end);
+    checking_start = false;
+    if (launcher.vm != nullptr)
         return -1;
     std::printf("  VM destroyed\n");
     return launcher.main_arguments != nullptr ? 0 : -1;
 }
 
+// Returns the exit status once standard output has taken the report: `status`,
+// or 1 after saying on standard error why it could not.
+int finish_output(int status)
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "velta-java-check: cannot write to standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return status;
+}
+
 } // namespace
+
+int report_vm_exit(int status)
+{
+    if (!checking_start)
+        return status;
+    checking_start = false;
+    // The same message velta-java logs for a VM that ends it while starting.
+    if (launcher.creating_vm)
+        log_error("Java VM exited with status %d while starting", status);
+    std::printf("  VM exited with status %d\n", status);
+    std::fflush(stdout);
+    return 1;
+}
 
 int main(int argc, char** argv)
 {
+    // The launcher's command line: element 0 stands for the program, the
+    // positional arguments follow; options may stand anywhere before "--".
     bool start = false;
-    int first_positional = 1;
-    for (; first_positional < argc && argv[first_positional][0] == '-'; ++first_positional) {
-        const char* option = argv[first_positional];
-        if (std::strcmp(option, "--help") == 0) {
-            std::fputs(usage, stdout);
-            return 0;
-        }
-        if (std::strcmp(option, "--start") == 0) {
+    bool options_ended = false;
+    std::vector<char*> arguments = {argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (options_ended || argument[0] != '-') {
+            arguments.push_back(argv[i]);
+        } else if (std::strcmp(argument, "--") == 0) {
+            options_ended = true;
+        } else if (std::strcmp(argument, "--start") == 0) {
             start = true;
-        } else if (std::strcmp(option, "--") == 0) {
-            ++first_positional;
-            break;
+        } else if (std::strcmp(argument, "--help") == 0) {
+            return finish_output(std::fputs(usage, stdout) < 0 ? 1 : 0);
+        } else if (std::strcmp(argument, "--version") == 0) {
+            return finish_output(std::printf("velta-java-check %s\n", VELTA_VERSION) < 0 ? 1 : 0);
         } else {
-            std::fprintf(stderr, "velta-java-check: unknown option %s\n%s", option, usage);
+            std::fprintf(stderr, "velta-java-check: unknown option %s\n%s", argument, usage);
             return 2;
         }
     }
-    // The launcher's command line: element 0 stands for the program, the
-    // positional arguments follow.
-    launcher.argument_count = argc - first_positional + 1;
-    launcher.arguments = argv + first_positional - 1;
+    launcher.argument_count = static_cast<int32_t>(arguments.size());
+    launcher.arguments = arguments.data();
 
     continue_launch(launch_vm_creation);
-    // The configuration step failed: there is nothing to show.
-    if (launcher.vm_library_name == nullptr)
+    // The configuration could not be read, a setting was refused or memory
+    // ran out: the VM options were not built, and there is nothing to show.
+    if (launcher.init_args.version == 0)
         return 1;
     print_configuration();
     print_launcher_section();
-    // Building the VM options ran out of memory.
-    if (launcher.init_args.version == 0)
-        return 1;
     print_vm_library();
     print_vm_options();
+    print_class_path();
     if (print_main_class() != 0 || print_main_arguments() != 0) {
         std::fputs("velta-java-check: out of memory\n", stderr);
         return 1;
@@ -205,5 +451,5 @@ int main(int argc, char** argv)
     bool failed = launcher.exit_status != 0;
     if (start)
         failed |= check_start() != 0;
-    return failed ? 1 : 0;
+    return finish_output(failed ? 1 : 0);
 }

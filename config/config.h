@@ -92,7 +92,8 @@ void free_config(config_section* root);
 // nothing remains after trimming, and also when memory runs out.
 char* copy_config_token(const char* start, const char* end);
 
-// Reads the regular file at `path` whole and parses it. Returns the root, or
+// Reads the regular file at `path` to its end, parsing it piece by piece
+// through a small buffer (see parse_config_piece). Returns the root, or
 // null when the file cannot be opened, is not a regular file, does not fit a
 // 32-bit size, changes size while it is read, or yields no section.
 config_section* read_config_file(const char* path);

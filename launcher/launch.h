@@ -15,7 +15,8 @@
 // run_main_class's, then the shutdown. A failure of the main class's own
 // steps goes on with the shutdown; any other failure ends the launch
 // (next_step becomes launch_end). Returns the exit status so far: 1 once a
-// step failed that ends the run, otherwise 0.
+// step failed that ends the run, the configured failstatus (default 0) once
+// the main class failed, otherwise 0.
 //
 // Called again with a later stop, it goes on where it stopped. A caller that
 // stops before launch_main_call may skip main by setting next_step to

@@ -22,11 +22,34 @@ int choose_configuration()
     return 0;
 }
 
-void read_launcher_settings()
+// Reads an exit status written as one to three decimal digits, 0 to 255,
+// into *status. Returns 0, or -1 for anything else.
+int read_exit_status(const char* text, int* status)
+{
+    int value = 0;
+    int digits = 0;
+    for (; text[digits] >= '0' && text[digits] <= '9' && digits < 3; ++digits)
+        value = value * 10 + (text[digits] - '0');
+    if (digits == 0 || text[digits] != '\0' || value > 255)
+        return -1;
+    *status = value;
+    return 0;
+}
+
+// Reads the launcher section's keys into the state. Returns 0, or -1 after
+// logging a value the launcher cannot take: the run then ends before the VM
+// exists.
+int read_launcher_settings()
 {
     launcher.vm_library_name = launcher_setting("jvm", default_vm_library);
     launcher.main_class_name = launcher_setting("mainclass", default_main_class);
     launcher.main_argument_string = launcher_setting("mainargs", default_main_arguments);
+    const char* fail_status = launcher_setting("failstatus", nullptr);
+    if (fail_status != nullptr && read_exit_status(fail_status, &launcher.fail_status) != 0) {
+        log_error("Invalid value %s for failstatus", fail_status);
+        return -1;
+    }
+    return 0;
 }
 
 int stop_java_vm()
@@ -37,6 +60,7 @@ int stop_java_vm()
     }
     // Waits for the application's non-daemon threads before it returns.
     launcher.vm->DestroyJavaVM();
+    launcher.vm = nullptr;
     return 0;
 }
 
@@ -67,16 +91,19 @@ int continue_launch(launch_step stop)
     launcher.stop = stop;
     if (take_step(launch_configuration) && choose_configuration() != 0)
         return end_launch(1);
-    if (take_step(launch_settings))
-        read_launcher_settings();
+    if (take_step(launch_settings) && read_launcher_settings() != 0)
+        return end_launch(1);
     if (start_java_vm() != 0)
         return end_launch(1);
 
     // A misconfigured main class is reported by a VM that did start, and
-    // whatever the main class did, the VM is shut down the same way.
-    if (run_main_class(launcher.main_class_name, launcher.main_argument_string) != 0
-        && launcher.next_step < launch_shutdown)
-        launcher.next_step = launch_shutdown;
+    // whatever the main class did, the VM is shut down the same way; its
+    // failure gives the run the status that failstatus asks for.
+    if (run_main_class(launcher.main_class_name, launcher.main_argument_string) != 0) {
+        launcher.exit_status = launcher.fail_status;
+        if (launcher.next_step < launch_shutdown)
+            launcher.next_step = launch_shutdown;
+    }
 
     if (take_step(launch_shutdown) && stop_java_vm() != 0)
         return end_launch(1);

@@ -35,7 +35,7 @@ using create_java_vm_entry = decltype(&JNI_CreateJavaVM);
 // runs the launch. Besides what the VM needs, it holds what each step has
 // made, so that a tool that reports on a launch reads it from here.
 struct launcher_state {
-    JavaVM* vm;                  // set by launch_vm_creation
+    JavaVM* vm;                  // set by launch_vm_creation, null again once destroyed
     JNIEnv* env;                 // the launch thread's environment, likewise
     JavaVMInitArgs init_args;    // set by launch_vm_options
     config_section* config_root; // the configuration in use, may be null
@@ -45,13 +45,16 @@ struct launcher_state {
     char** arguments;
     launch_step next_step;       // the first step not taken yet
     launch_step stop;            // the launch takes no step from here on
-    int exit_status;             // 1 once a step failed that ends the run
+    int exit_status;             // the run's status so far: 1 once a step failed
+                                 // that ends the run, fail_status once main failed
 
     const char* vm_library_name;      // launch_settings: the keys' values,
     const char* main_class_name;      // pointing into the configuration or
     const char* main_argument_string; // at the defaults below
+    int fail_status;                  // the exit status when the main class fails
     void* vm_library;                 // launch_vm_library: null when not loaded
     create_java_vm_entry create_vm;   // likewise: null when not found
+    bool creating_vm;                 // JNI_CreateJavaVM runs and has not returned
     jclass main_class;                // launch_main_method: null when not found
     jmethodID main_method;            // main(String[]) or main(), static or not
     bool main_takes_arguments;        // main(String[]) rather than main()

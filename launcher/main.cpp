@@ -1,6 +1,51 @@
+// velta-java: the launcher's main function, with the program's own two
+// options.
 #include "launcher/launcher.h"
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char usage[] =
+    "Usage: velta-java [SECTION [CONFIG-FILE]]\n"
+    "       velta-java --help | --version\n"
+    "\n"
+    "Starts a Java VM in this process and runs the main class that the launcher\n"
+    "section SECTION (default java) of CONFIG-FILE configures; without\n"
+    "CONFIG-FILE, of the system configuration %s.\n"
+    "velta-java prints nothing itself: its messages go to the system log, or to\n"
+    "standard error where no system log listens. velta-java-check shows what a\n"
+    "launch would do. See velta-java(1) and velta-java.conf(5).\n";
+
+// Returns the exit status of a run that printed on standard output, given
+// what printf returned: 0, or 1 after saying why the output was lost.
+int finish_output(int printed)
+{
+    if (printed < 0 || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "velta-java: cannot write to standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int report_vm_exit(int status)
+{
+    if (launcher.creating_vm)
+        log_error("Java VM exited with status %d while starting", status);
+    return status;
+}
 
 int main(int argc, char** argv)
 {
+    // No section can have these names: they are the program's own.
+    if (argc >= 2 && std::strcmp(argv[1], "--help") == 0)
+        return finish_output(std::printf(usage, system_config_path()));
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0)
+        return finish_output(std::printf("velta-java %s\n", VELTA_VERSION));
     return launcher_main(argc, argv);
 }

@@ -32,7 +32,9 @@ int open_vm_library()
 
 int create_java_vm()
 {
+    launcher.creating_vm = true;
     const jint result = launcher.create_vm(&launcher.vm, reinterpret_cast<void**>(&launcher.env), &launcher.init_args);
+    launcher.creating_vm = false;
     if (result != JNI_OK) {
         log_error("Error %d creating java vm", static_cast<int>(result));
         return -1;

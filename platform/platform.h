@@ -15,6 +15,13 @@
 // error, and the in-process tests' to a file they read back.
 __attribute__((format(printf, 1, 2))) void log_error(const char* format, ...);
 
+// Called when the VM ends the process through _exit (platform/vm_exit.cpp),
+// with the VM's status; the process then ends with the status it returns.
+// Each program that links vm_exit.cpp defines it: velta-java logs a VM that
+// ends the process while it starts; velta-java-check reports any end while
+// it checks a start.
+int report_vm_exit(int status);
+
 // glibc refuses mode 0. Binding every symbol at load time makes a broken VM
 // library fail at once, and global symbols let the VM's own libraries bind
 // to it, as the JDK's launcher loads it.

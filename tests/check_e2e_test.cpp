@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -111,7 +115,8 @@ TEST(Checker, ListsExactlyTheOptionsTheStandInVmReceives)
     EXPECT_EQ(read_file(scratch.file("checker-vm")), "") << "the VM was created without --start";
 
     // With --start the checker hands the VM the same record the launcher does.
-    const launch_result started = launch({VELTA_JAVA_CHECK, "--start", "app", scratch.file("c.conf")},
+    // Options may follow the operands.
+    const launch_result started = launch({VELTA_JAVA_CHECK, "app", scratch.file("c.conf"), "--start"},
                                          {{"VELTA_FAKE_JVM_RECORD", scratch.file("checker-vm")},
                                           {"VELTA_FAKE_JVM_RESULT", "0"}});
     EXPECT_EQ(started.process.status, 1);
@@ -122,12 +127,12 @@ TEST(Checker, ListsExactlyTheOptionsTheStandInVmReceives)
     EXPECT_EQ(checker_record.substr(launcher_record.size()), "FindClass velta/os/Shell\nDetachCurrentThread\nDestroyJavaVM\n");
 }
 
-TEST(Checker, PrintsEveryStepInOrder)
+TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
 {
     scratch_folder scratch;
     const std::string config = scratch.file("c.conf");
-    write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\nmainclass=com.example.App\nmainargs= one \"two  three\" '' 'it\"s'\n"
-                       "options=opts\n[opts]\n-Xmx64m\n");
+    write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\nmainclass=com.example.App\nmainargs= one \"two  three\" '' 'it\"s'"
+                       " x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\noptions=opts\n[opts]\n-Xmx64m\n");
     const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config});
     EXPECT_EQ(checked.process.status, 0);
     EXPECT_EQ(checked.process.errors, "");
@@ -136,22 +141,33 @@ TEST(Checker, PrintsEveryStepInOrder)
               "Launcher section: [java]\n"
               "  jvm = " VELTA_FAKE_JVM "\n"
               "  mainclass = com.example.App\n"
-              "  mainargs = one \"two  three\" '' 'it\"s'\n"
+              "  mainargs = one \"two  three\" '' 'it\"s' x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
               "  classpaths = java.classpaths (default; no such section)\n"
               "  options = opts\n"
               "  properties = java.properties (default; no such section)\n"
+              "  failstatus = 0 (default)\n"
               "VM library: " VELTA_FAKE_JVM "\n"
               "  loads: yes\n"
               "  exports JNI_CreateJavaVM: yes\n"
               "VM options: 1\n"
               "  1: -Xmx64m\n"
+              "Class path: none given; the VM searches the current folder\n"
               "Main class: com.example.App\n"
               "  as FindClass takes it: com/example/App\n"
-              "Main arguments: 4\n"
+              "warning: main class com.example.App is in none of the class-path entries; a class of the JDK's own "
+              "modules is still possible (--start tells)\n"
+              "Main arguments: 7\n"
               "  1: [one]\n"
               "  2: [two  three]\n"
               "  3: []\n"
-              "  4: [it\"s]\n");
+              "  4: [it\"s]\n"
+              "  5: [x^0Ay^7F]\n"
+              "  6: [^FF^5E]\n"
+              "  7: [\xc3\xbc^ED^A0^80]\n");
+    // A report that cannot be written is an error, not silence.
+    const process_result full = run_process({"/bin/sh", "-c", VELTA_JAVA_CHECK " java " + config + " >/dev/full"}, {});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.errors.find("velta-java-check: cannot write to standard output"), std::string::npos) << full.errors;
 }
 
 TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
@@ -179,6 +195,83 @@ TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
         << instance.process.output;
 }
 
+TEST(Checker, ReportsAVmThatEndsTheProcessAndFails)
+{
+    scratch_folder scratch;
+    const struct {
+        const char* name;
+        const char* section;
+        const char* printed;
+        const char* errors;
+    } cases[] = {
+        {"a heap too small: HotSpot's _exit", "mainclass=velta.test.Echo\n[java.options]\n-Xmx1k\n",
+         "VM exited with status 1\n", "Java VM exited with status 1 while starting\n"},
+        {"System.exit in a static initializer", "mainclass=velta.test.ExitWhileLoading\n",
+         "VM exited with status 7\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_file(scratch.file("c.conf"), std::string("[java]\njvm=" VELTA_BUILD_JVM "\n") + c.section
+                                               + "[java.classpaths]\n" VELTA_TEST_JAR "\n");
+        const launch_result started = launch({VELTA_JAVA_CHECK, "--start", "java", scratch.file("c.conf")});
+        EXPECT_EQ(started.process.status, 1);
+        const std::string& output = started.process.output;
+        EXPECT_EQ(output.substr(output.size() - std::min(output.size(), std::strlen(c.printed))), c.printed) << output;
+        EXPECT_EQ(started.process.errors, c.errors);
+    }
+}
+
+TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
+{
+    scratch_folder scratch;
+    std::filesystem::create_directories(scratch.file("classes/velta/test"));
+    write_file(scratch.file("classes/velta/test/Folder.class"), "");
+    const struct {
+        const char* name;
+        std::string sections;
+        std::string printed;  // must be in the report
+        bool writable;        // the configuration is writable by others
+    } cases[] = {
+        {"main class in a jar", "mainclass=velta.test.Echo\n", "  found in: " VELTA_TEST_JAR "\n", false},
+        {"main class in a folder", "mainclass=velta.test.Folder\n", "  found in: " + scratch.file("classes") + "\n", false},
+        {"main class on no entry", "mainclass=velta.test.Nowhere\n", "warning: main class velta.test.Nowhere is in none", false},
+        {"a missing entry", "", "  3: /nonexistent.jar\nwarning: class-path entry /nonexistent.jar does not exist\n", false},
+        {"a misspelled section", "options=opts\n", "warning: options names section [opts], which the configuration does not have\n", false},
+        {"a configuration others may write", "", "is writable by group or others", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string config = scratch.file("c.conf");
+        write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\n" + c.sections + "[java.classpaths]\n" VELTA_TEST_JAR "\n"
+                               + scratch.file("classes") + "\n/nonexistent.jar\n");
+        chmod(config.c_str(), c.writable ? 0666 : 0644);
+        const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config});
+        EXPECT_EQ(checked.process.status, 0);
+        EXPECT_NE(checked.process.output.find(c.printed), std::string::npos) << checked.process.output;
+    }
+}
+
+TEST(Checker, ListsTheOptionsTheVmTakesFromTheEnvironment)
+{
+    scratch_folder scratch;
+    const std::string config = scratch.file("c.conf");
+    write_file(config, "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.Echo\n[java.classpaths]\n" VELTA_TEST_JAR
+                       "\n[java.properties]\nvelta.out=" + scratch.file("out") + "\n");
+    const std::map<std::string, std::string> environment = {{"JAVA_TOOL_OPTIONS", " -Dvelta.value='a  b'\t-Xint "},
+                                                            {"_JAVA_OPTIONS", "\"-Dvelta.flag=c d\""}};
+    const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config}, environment);
+    EXPECT_EQ(checked.process.status, 0);
+    EXPECT_EQ(printed_options(checked.process.output),
+              (std::vector<std::string>{"-Dvelta.value=a  b (from JAVA_TOOL_OPTIONS)", "-Xint (from JAVA_TOOL_OPTIONS)",
+                                        "-Djava.class.path=" VELTA_TEST_JAR, "-Dvelta.out=" + scratch.file("out"),
+                                        "-Dvelta.flag=c d (from _JAVA_OPTIONS)"}));
+    // The VM splits them the same way.
+    const launch_result launched = launch({VELTA_JAVA, "java", config}, environment);
+    EXPECT_EQ(launched.process.status, 0);
+    const std::string out = read_file(scratch.file("out"));
+    EXPECT_NE(out.find("velta.flag c d\nvelta.value a  b\n"), std::string::npos) << out;
+}
+
 TEST(Checker, ReadsTheSystemConfigurationWhenNoFileIsNamed)
 {
     write_file(VELTA_CHECK_SYSTEM_CONFIG, "[app]\njvm=" VELTA_FAKE_JVM "\n");
@@ -195,7 +288,7 @@ TEST(Checker, ReadsTheSystemConfigurationWhenNoFileIsNamed)
     EXPECT_EQ(missing.process.errors, "Error loading JVM jvm.dll\n");
 }
 
-TEST(Checker, TakesOptionsBeforeTheSectionAndRefusesUnknownOnes)
+TEST(Checker, TakesOptionsAnywhereBeforeTheirEndAndRefusesUnknownOnes)
 {
     const struct {
         std::vector<std::string> arguments;
@@ -206,6 +299,8 @@ TEST(Checker, TakesOptionsBeforeTheSectionAndRefusesUnknownOnes)
         {{VELTA_JAVA_CHECK, "--help"}, 0, "Usage: velta-java-check [--start]", ""},
         {{VELTA_JAVA_CHECK, "--start", "--help"}, 0, "Usage: velta-java-check [--start]", ""},
         {{VELTA_JAVA_CHECK, "--bogus"}, 2, "", "velta-java-check: unknown option --bogus\nUsage:"},
+        {{VELTA_JAVA_CHECK, "java", "/nonexistent.conf", "--help"}, 0, "Usage: velta-java-check [--start]", ""},
+        {{VELTA_JAVA_CHECK, "java", "/nonexistent.conf", "--", "--help"}, 1, "", "Unable to read JVM configuration"},
         {{VELTA_JAVA_CHECK, "--", "--start", "/nonexistent.conf"}, 1, "", "Unable to read JVM configuration from /nonexistent.conf\n"},
     };
     for (const auto& c : cases) {

@@ -1,6 +1,7 @@
 // The examples through the real velta-java on the JDK the build found: the
 // sample as the README runs it, and the heartbeat service until it ends by
-// itself or is stopped the way systemd stops it.
+// itself or, with the service's own configuration, is stopped the way systemd
+// stops it.
 #include "tests/support/run_process.h"
 #include "tests/support/test_files.h"
 
@@ -47,12 +48,12 @@ TEST(Examples, TheHeartbeatBeatsAsOftenAsAskedAndSaysWhenItStops)
               "heartbeat: beat 1\nheartbeat: beat 2\nheartbeat: beat 3\nheartbeat: stopping\n");
 }
 
-TEST(Examples, TheHeartbeatStopsCleanlyOnSigtermWithStatus143)
+TEST(Examples, TheServiceConfigurationStopsCleanlyOnSigtermWithStatus143)
 {
     scratch_folder scratch;
-    // No beat comes before the stop: its line would race the shutdown hook's.
-    write_file(scratch.file("c.conf"), heartbeat_config("", "600000"));
-    std::string config = scratch.file("c.conf");
+    // No beat comes before the stop, ten seconds after the start: its line
+    // would race the shutdown hook's.
+    std::string config = VELTA_HEARTBEAT_CONF;
     std::string program = VELTA_JAVA;
     std::string section = "heartbeat";
     char* argv[] = {program.data(), section.data(), config.data(), nullptr};

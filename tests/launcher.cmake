@@ -45,11 +45,14 @@ endfunction()
 
 velta_add_e2e_test(launcher_e2e_tests launcher_e2e_test.cpp
   DEFINITIONS
+    VELTA_JAVA_CHECK="$<TARGET_FILE:velta-java-check>"
+    VELTA_SYSTEM_LOG="$<TARGET_FILE:velta-test-system-log>"
+    VELTA_VERSION="${PROJECT_VERSION}"
     VELTA_JAVA_SYSCONFIG="$<TARGET_FILE:velta-java-test-sysconfig>"
     VELTA_TEST_SYSTEM_CONFIG="${CMAKE_CURRENT_BINARY_DIR}/system.conf"
     VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>"
     VELTA_NO_CREATE_VM="$<TARGET_FILE:velta_no_create_vm>"
-  DEPENDS velta-java-test-sysconfig velta_fake_jvm velta_no_create_vm
+  DEPENDS velta-java-check velta-test-system-log velta-java-test-sysconfig velta_fake_jvm velta_no_create_vm
   PROPERTIES RUN_SERIAL TRUE)
 
 # velta-java-check beside velta-java; a copy of it reads its system
@@ -72,5 +75,6 @@ velta_add_e2e_test(examples_e2e_tests examples_e2e_test.cpp
   DEFINITIONS
     VELTA_BUILD_JVM="${JAVA_JVM_LIBRARY}"
     VELTA_SAMPLE_CONF="${PROJECT_BINARY_DIR}/examples/sample.conf"
+    VELTA_HEARTBEAT_CONF="${PROJECT_BINARY_DIR}/examples/heartbeat.conf"
     VELTA_HEARTBEAT_JAR="${velta_heartbeat_jar}"
   DEPENDS velta_sample velta_heartbeat)

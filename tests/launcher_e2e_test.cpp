@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -86,29 +87,30 @@ TEST_P(OnEveryJdk, EmptyArgumentsGiveAnEmptyArray)
     EXPECT_EQ(out().substr(0, 8), "count 0\n");
 }
 
-TEST_P(OnEveryJdk, MainClassFailuresAreReportedAndTheRunStillSucceeds)
+TEST_P(OnEveryJdk, MainClassFailuresAreReportedAndEndWithTheFailStatus)
 {
     const struct {
         const char* section;
         const char* logged;
         const char* described; // by the VM, on standard error
+        int status;
     } cases[] = {
-        {"mainclass=velta.test.Missing\n", "3 Unable to find main class velta.test.Missing\n", ""},
-        {"mainclass=velta.test.NoMain\n", "3 Class velta.test.NoMain does not have a main method\n", ""},
-        {"mainclass\n", "3 Unable to find main class \n", ""},
-        {"mainclass=velta.test.%s%n\n", "3 Unable to find main class velta.test.%s%n\n", ""},
-        {"", "3 Unable to find main class velta.os.Shell\n", ""},
-        {"mainclass=velta.test.Throws\n", "", "java.lang.IllegalStateException: thrown by velta.test.Throws"},
-        {"mainclass=velta.test.Recurse\n", "", "java.lang.StackOverflowError"},
-        {"mainclass=velta.test.PrivateConstructor\n",
-         "3 Class velta.test.PrivateConstructor does not have a non-private constructor without arguments\n", ""},
-        {"mainclass=velta.test.ThrowingConstructor\n", "",
-         "Exception in thread \"main\" java.lang.IllegalStateException: thrown by the constructor of velta.test.ThrowingConstructor"},
+        {"mainclass=velta.test.Missing\nfailstatus=9\n", "3 Unable to find main class velta.test.Missing\n", "", 9},
+        {"mainclass=velta.test.NoMain\nfailstatus=255\n", "3 Class velta.test.NoMain does not have a main method\n", "", 255},
+        {"mainclass\n", "3 Unable to find main class \n", "", 0},
+        {"mainclass=velta.test.%s%n\n", "3 Unable to find main class velta.test.%s%n\n", "", 0},
+        {"", "3 Unable to find main class velta.os.Shell\n", "", 0},
+        {"mainclass=velta.test.Throws\nfailstatus=1\n", "", "java.lang.IllegalStateException: thrown by velta.test.Throws", 1},
+        {"mainclass=velta.test.Recurse\nfailstatus=0\n", "", "java.lang.StackOverflowError", 0},
+        {"mainclass=velta.test.PrivateConstructor\nfailstatus=3\n",
+         "3 Class velta.test.PrivateConstructor does not have a non-private constructor without arguments\n", "", 3},
+        {"mainclass=velta.test.ThrowingConstructor\nfailstatus=4\n", "",
+         "Exception in thread \"main\" java.lang.IllegalStateException: thrown by the constructor of velta.test.ThrowingConstructor", 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section);
         const launch_result& result = run(c.section);
-        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.process.status, c.status);
         EXPECT_EQ(result.logged, c.logged);
         EXPECT_EQ(result.process.output, "");
         EXPECT_EQ(out(), "");
@@ -195,9 +197,10 @@ TEST_P(OnEveryJdk, AnArgumentTheVmCannotHoldIsReportedAndMainNotCalled)
 {
     // A 32 MB argument does not fit a 16 MB heap: its byte array fails with
     // an exception pending, and no JNI call may follow it.
-    const launch_result& result = run("mainclass=velta.test.Echo\noptions=small\nmainargs=first " + std::string(32 << 20, 'x') + " last\n",
+    const launch_result& result = run("mainclass=velta.test.Echo\nfailstatus=3\noptions=small\nmainargs=first "
+                                          + std::string(32 << 20, 'x') + " last\n",
                                       "[small]\n-Xcheck:jni\n-Xmx16m\n-XX:+UseSerialGC\n");
-    EXPECT_EQ(result.process.status, 0);
+    EXPECT_EQ(result.process.status, 3);
     EXPECT_EQ(result.logged, "3 Error creating command arguments\n");
     EXPECT_EQ(out(), "");
 }
@@ -240,11 +243,29 @@ TEST_P(OnEveryJdk, XssSizesMainsStackAsUnderTheJavaCommand)
     }
 }
 
-TEST_P(OnEveryJdk, OptionsTheVmRefusesFailItsCreation)
+TEST_P(OnEveryJdk, AVmThatCannotStartIsReported)
 {
-    const launch_result& result = run("options=bad\n", "[bad]\n-Xno-such-option\n");
-    EXPECT_EQ(result.process.status, 1);
-    EXPECT_EQ(result.logged, "3 Error -1 creating java vm\n");
+    // HotSpot refuses some options by its result, and ends the process
+    // itself for others, with its reason on standard output.
+    const struct {
+        const char* options;
+        const char* logged;
+        const char* printed;
+    } cases[] = {
+        {"-Xno-such-option\n", "3 Error -1 creating java vm\n", ""},
+        {"-XX:+NoSuchFlag\n", "3 Error -6 creating java vm\n", ""},
+        {"-Xmx1k\n", "3 Java VM exited with status 1 while starting\n", "Too small maximum heap"},
+        {"-Xss1m\n-Xmx1k\n", "3 Java VM exited with status 1 while starting\n", "Too small maximum heap"},
+        {"-XX:+UseSerialGC\n-XX:+UseG1GC\n", "3 Java VM exited with status 1 while starting\n",
+         "Multiple garbage collectors selected"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        const launch_result& result = run("options=bad\nfailstatus=7\n", std::string("[bad]\n") + c.options);
+        EXPECT_EQ(result.process.status, 1);
+        EXPECT_EQ(result.logged, c.logged);
+        EXPECT_NE(result.process.output.find(c.printed), std::string::npos) << result.process.output;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Jdk, OnEveryJdk, testing::ValuesIn(installed_jdks()),
@@ -286,6 +307,57 @@ TEST(StandInVm, LauncherFailuresBeforeTheVmAreLoggedNotPrinted)
         EXPECT_EQ(result.process.status, 1);
         EXPECT_EQ(result.logged, c.logged);
         EXPECT_EQ(result.process.output + result.process.errors, "");
+    }
+}
+
+// Where no system log listens, as in most containers, messages go to
+// standard error instead of being lost; where one listens, only to it.
+TEST(SystemLog, MessagesReachTheSystemLogOrElseStandardError)
+{
+    scratch_folder scratch;
+    write_file(scratch.file("c.conf"), "[java]\njvm=/nonexistent/libjvm.so\n");
+    const std::vector<std::string> velta_java = {VELTA_JAVA, "java", scratch.file("c.conf")};
+    std::vector<std::string> listening = {VELTA_SYSTEM_LOG, "listen", scratch.file("log")};
+    listening.insert(listening.end(), velta_java.begin(), velta_java.end());
+    std::vector<std::string> absent = {VELTA_SYSTEM_LOG, "absent"};
+    absent.insert(absent.end(), velta_java.begin(), velta_java.end());
+
+    const process_result with_log = run_process(listening, {});
+    if (with_log.status == 77)
+        GTEST_SKIP() << "no mount namespace here (it needs root) to stand a system log in";
+    EXPECT_EQ(with_log.status, 1);
+    EXPECT_EQ(with_log.errors, "");
+    const std::string logged = read_file(scratch.file("log"));
+    EXPECT_EQ(logged.substr(0, 4), "<11>") << logged;
+    EXPECT_NE(logged.find(" velta-java: Error loading JVM /nonexistent/libjvm.so\n"), std::string::npos) << logged;
+
+    const process_result without_log = run_process(absent, {});
+    EXPECT_EQ(without_log.status, 1);
+    EXPECT_EQ(without_log.errors, "velta-java: Error loading JVM /nonexistent/libjvm.so\n");
+    EXPECT_EQ(without_log.output, "");
+}
+
+TEST(Program, HelpAndVersionArePrintedNotTakenAsSections)
+{
+    const struct {
+        const char* program;
+        const char* option;
+        const char* printed;
+    } cases[] = {
+        {VELTA_JAVA, "--help", "Usage: velta-java [SECTION [CONFIG-FILE]]\n"},
+        {VELTA_JAVA, "--version", "velta-java " VELTA_VERSION "\n"},
+        {VELTA_JAVA_CHECK, "--version", "velta-java-check " VELTA_VERSION "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        const launch_result result = launch({c.program, c.option, "/nonexistent.conf"});
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.process.output.substr(0, std::strlen(c.printed)), c.printed);
+        EXPECT_EQ(result.logged + result.process.errors, "");
+        // Output that cannot be written is an error, not silence.
+        const process_result full = run_process({"/bin/sh", "-c", std::string(c.program) + " " + c.option + " >/dev/full"}, {});
+        EXPECT_EQ(full.status, 1);
+        EXPECT_NE(full.errors.find("cannot write to standard output"), std::string::npos) << full.errors;
     }
 }
 

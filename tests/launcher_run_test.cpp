@@ -92,6 +92,29 @@ TEST_F(LauncherRun, OptionsAreBuiltEvenWhenTheLibraryFailsToLoad)
     EXPECT_EQ(launcher.init_args.nOptions, 1);
 }
 
+TEST_F(LauncherRun, FailStatusIsADecimalFrom0To255OrTheRunStopsBeforeTheVm)
+{
+    const struct {
+        const char* value;
+        int status;
+    } cases[] = {
+        {"0", 0}, {"000", 0}, {"7", 7}, {"255", 255}, {"256", -1}, {"0255", -1}, {"-1", -1}, {"+1", -1},
+        {"0x10", -1}, {"1.0", -1}, {"1 2", -1}, {"", -1}, {"seven", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        const run_result result = run(fake_vm_section(std::string("failstatus=") + c.value + "\nmainclass=x\n"));
+        if (c.status < 0) {
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.logged, std::string("3 Invalid value ") + c.value + " for failstatus\n");
+            EXPECT_EQ(result.vm_calls, "");
+        } else {
+            EXPECT_EQ(result.status, c.status);
+            EXPECT_EQ(result.logged, "3 Unable to find main class x\n");
+        }
+    }
+}
+
 TEST_F(LauncherRun, MissingMainClassStillDetachesDestroysAndSucceeds)
 {
     const run_result result = run(fake_vm_section("mainclass=com.example.App\n"));

@@ -13,8 +13,11 @@ std::vector<jdk> installed_jdks()
     std::set<std::string> seen;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/jvm", error)) {
+        // A link such as default-java names a JDK that its own folder names
+        // too: the tests are named after the folder, whatever links exist.
         const std::filesystem::path libjvm = entry.path() / "lib/server/libjvm.so";
-        if (!std::filesystem::exists(libjvm) || !seen.insert(std::filesystem::canonical(libjvm).string()).second)
+        if (entry.is_symlink() || !std::filesystem::exists(libjvm)
+            || !seen.insert(std::filesystem::canonical(libjvm).string()).second)
             continue;
         std::ifstream release(entry.path() / "release");
         std::string line;

@@ -1,0 +1,386 @@
+#!/usr/bin/env python3
+"""Turns what bench/run measured into the tables of docs/performance.md and
+checks the targets.
+
+    bench/report.py [--doc FILE] [--no-check] RESULTS TABLE...
+
+RESULTS is the folder bench/run measures into. Each TABLE is one of
+time-to-main, launcher-work, parser, targets (made here from the measurements)
+and machine (written by bench/run); each is written to RESULTS/TABLE.md and
+printed, and with --doc it replaces what lies between <!-- bench:TABLE -->
+and <!-- /bench:TABLE --> in FILE. The parser table also writes
+RESULTS/parse-time.dat for the plot.
+
+Exit status: 0; 1 when the targets table shows a missed target (all tables are
+written first), unless --no-check, and 1 too when FILE lacks a table's markers
+or RESULTS a table's measurements; 2 on a usage error.
+"""
+
+import argparse
+import decimal
+import glob
+import json
+import os
+import statistics
+import sys
+
+# ---------------------------------------------------------------------------
+# The targets
+# ---------------------------------------------------------------------------
+
+# Time to main, per configuration that bench/run measures (the second field
+# of ttm/cases.txt): the most that velta-java's median time may be of each
+# other launcher's, on every JDK. A configuration named here that bench/run
+# did not measure counts as a missed target.
+TIME_TO_MAIN_AT_MOST = {
+    "trivial": {"java": 1.02, "floor": 1.02},
+    "large": {"java": 1.02, "floor": 1.02},
+}
+# The other targets are checked once a full run has measured the largest
+# generated configuration.
+LARGEST = "64M"
+PARSE_AGAINST_INIH_AT_LEAST = 1  # throughput ratio on every generated text: "at least as fast"
+LARGEST_LAUNCH_UNDER_SECONDS = 0.3  # median wall time of the whole launch
+PEAK_UNDER_FILE_SIZE_TIMES = 3  # peak resident memory, whole launch and read-and-parse alone
+
+LAUNCHERS = ("velta-java", "java", "floor")  # the time-to-main table's columns
+
+
+# ---------------------------------------------------------------------------
+# Numbers as the tables show them
+# ---------------------------------------------------------------------------
+
+def rounded(value, digits):
+    """value rounded to 1/digits, halves away from zero (as C's round)."""
+    scaled = decimal.Decimal(value * digits).to_integral_value(rounding=decimal.ROUND_HALF_UP)
+    return float(scaled) / digits
+
+
+def number(value):
+    """The shortest text that reads back as value, without a trailing ".0"."""
+    text = repr(float(value))
+    return text[:-2] if text.endswith(".0") else text
+
+
+def median(values):
+    return statistics.median(values) if values else None
+
+
+def read_json(path):
+    with open(path, encoding="utf-8") as file:
+        return json.load(file)
+
+
+def read_lines(path):
+    with open(path, encoding="utf-8") as file:
+        return file.read().splitlines()
+
+
+def read_load(results, table):
+    """{"before"/"after": (date, load average)} as bench/run noted them."""
+    notes = {}
+    for line in read_lines(os.path.join(results, table + ".load")):
+        when, date, load = line.split("\t")
+        notes[when] = (date, load)
+    return notes
+
+
+# ---------------------------------------------------------------------------
+# 1. Time to main
+# ---------------------------------------------------------------------------
+
+def time_to_main_cases(results):
+    """[(label, configuration, {launcher: [times of each round]})] in the
+    order bench/run ran them; a round is one file of hyperfine's."""
+    cases = []
+    for line in read_lines(os.path.join(results, "ttm", "cases.txt")):
+        jdk, configuration = line.split("\t")
+        rounds = {launcher: [] for launcher in LAUNCHERS}
+        for path in sorted(glob.glob(os.path.join(results, "ttm", f"{jdk}-{configuration}.round*.json"))):
+            for result in read_json(path)["results"]:
+                rounds.setdefault(result["command"], []).append(result["times"])
+        cases.append((f"{jdk}, {configuration}", configuration, rounds))
+    return cases
+
+
+def pooled_median(rounds, launcher):
+    return median([time for times in rounds[launcher] for time in times])
+
+
+def ratio(rounds, launcher):
+    """velta-java's median time over launcher's, or None if one did not run."""
+    velta, other = pooled_median(rounds, "velta-java"), pooled_median(rounds, launcher)
+    return None if velta is None or other is None else velta / other
+
+
+def paired_ratio(rounds, launcher):
+    """The median of the ratios of the runs of the same round."""
+    return median([velta / other
+                   for velta_times, other_times in zip(rounds["velta-java"], rounds[launcher])
+                   for velta, other in zip(velta_times, other_times)])
+
+
+def time_to_main_table(results):
+    # One row per case: the median of each launcher's runs, velta-java's
+    # median over each other's, and in brackets the median of the ratios of
+    # the runs of the same round.
+    load = read_load(results, "time-to-main")
+    lines = [f"Measured {load['before'][0]}; load average before: {load['before'][1]}.", "",
+             "| JDK, configuration | runs each | velta-java ms | java ms | floor ms"
+             " | velta-java / java | velta-java / floor |",
+             "|---|---:|---:|---:|---:|---:|---:|"]
+    for label, _, rounds in time_to_main_cases(results):
+        cells = [label, str(sum(len(times) for times in rounds["velta-java"]))]
+        for launcher in LAUNCHERS:
+            time = pooled_median(rounds, launcher)
+            cells.append("" if time is None else number(rounded(time * 1000, 10)))
+        for launcher in LAUNCHERS[1:]:
+            of_medians = ratio(rounds, launcher)
+            cells.append("" if of_medians is None else f"**{number(rounded(of_medians, 1000))}**"
+                         f" ({number(rounded(paired_ratio(rounds, launcher), 1000))})")
+        lines.append("| " + " | ".join(cells) + " |")
+    lines += ["", f"Load average after: {load['after'][1]}."]
+    return lines
+
+
+# ---------------------------------------------------------------------------
+# 2. The launcher's own work
+# ---------------------------------------------------------------------------
+
+WORK_TITLES = {
+    "launch": "Whole launch (`velta-java java FILE`): read, parse, build the VM options,"
+              " load the stand-in VM library",
+    "parse": "Read and parse only (`velta-java parse-only FILE`: a launcher section that names no section)",
+}
+
+
+def peak_memory(results):
+    """[(size, bytes, {"launch": KiB, "parse": KiB})] from smallest to largest."""
+    rows = []
+    for line in read_lines(os.path.join(results, "configs", "peak-memory.txt")):
+        size, size_bytes, launch_kib, parse_kib = line.split()
+        rows.append((size, int(size_bytes), {"launch": int(launch_kib), "parse": int(parse_kib)}))
+    return rows
+
+
+def hyperfine_run(results, size, command):
+    path = os.path.join(results, "configs", f"{size}.json")
+    return next(run for run in read_json(path)["results"] if run["command"] == command)
+
+
+def launcher_work_table(results):
+    # The smallest configuration costs what the process itself costs; from
+    # 1 MB on, each row also shows what it costs beyond that, per MB and per
+    # byte of file: flat columns mean a cost that grows linearly with the
+    # size. On a busy machine a short run's wall time mostly measures the wait
+    # for a processor; its CPU time (user + system, the mean of the runs)
+    # does not.
+    date, load = read_load(results, "launcher-work")["after"]
+    lines = [f"Measured {date}; load average after: {load}."]
+    sizes = peak_memory(results)
+    smallest = sizes[0]
+    for command, title in WORK_TITLES.items():
+        base = hyperfine_run(results, smallest[0], command)
+        base_cpu, base_kib = base["user"] + base["system"], smallest[2][command]
+        lines += ["", f"{title}:", "",
+                  f"| configuration | wall ms (median) | CPU ms | CPU ms per MB beyond {smallest[0]}"
+                  f" | peak memory MiB | peak memory / file size | peak beyond {smallest[0]} / file size |",
+                  "|---|---:|---:|---:|---:|---:|---:|"]
+        for size, size_bytes, peak in sizes:
+            run = hyperfine_run(results, size, command)
+            cpu, kib = run["user"] + run["system"], peak[command]
+
+            def from_1m(value, digits):
+                return "" if size_bytes < 1048576 else number(rounded(value, digits))
+
+            cells = [size, number(rounded(median(run["times"]) * 1000, 100)), number(rounded(cpu * 1000, 100)),
+                     from_1m((cpu - base_cpu) * 1000 / (size_bytes / 1048576), 100),
+                     number(rounded(kib / 1024, 10)), from_1m(kib * 1024 / size_bytes, 100),
+                     from_1m((kib - base_kib) * 1024 / size_bytes, 100)]
+            lines.append("| " + " | ".join(cells) + " |")
+    return lines
+
+
+# ---------------------------------------------------------------------------
+# 3. Parser throughput
+# ---------------------------------------------------------------------------
+
+def parse_benchmarks(results):
+    """{name: benchmark}, in the order run; with repetitions, the medians
+    under their plain names; a single run reports itself."""
+    benchmarks = read_json(os.path.join(results, "parse.json"))["benchmarks"]
+    if any(benchmark.get("aggregate_name") == "median" for benchmark in benchmarks):
+        return {benchmark["run_name"]: benchmark for benchmark in benchmarks
+                if benchmark.get("aggregate_name") == "median"}
+    return {benchmark["name"]: benchmark for benchmark in benchmarks}
+
+
+def parser_pairs(benchmarks):
+    """[(text, velta's benchmark, inih's)] in the order run; cpu_time in ns."""
+    return [(name.removeprefix("parse/velta/"), velta, benchmarks["parse/inih/" + name.removeprefix("parse/velta/")])
+            for name, velta in benchmarks.items() if name.startswith("parse/velta/")]
+
+
+def text_bytes(benchmark):
+    return benchmark["bytes_per_second"] * benchmark["cpu_time"] / 1e9
+
+
+def parser_table(results):
+    date, load = read_load(results, "parser")["before"]
+    benchmarks = parse_benchmarks(results)
+    pairs = parser_pairs(benchmarks)
+    lines = [f"Measured {date}; load average before: {load}.", "",
+             "| text | velta ms | velta MB/s | inih ms | inih MB/s | velta / inih throughput |",
+             "|---|---:|---:|---:|---:|---:|"]
+    for text, velta, inih in sorted(pairs, key=lambda pair: text_bytes(pair[1])):
+        lines.append(f"| {text} | {number(rounded(velta['cpu_time'] / 1e6, 10000))}"
+                     f" | {number(rounded(velta['bytes_per_second'] / 1048576, 1))}"
+                     f" | {number(rounded(inih['cpu_time'] / 1e6, 10000))}"
+                     f" | {number(rounded(inih['bytes_per_second'] / 1048576, 1))}"
+                     f" | **{number(rounded(velta['bytes_per_second'] / inih['bytes_per_second'], 100))}** |")
+    lines += ["", "| split_arguments on 1 MB | ms | MB/s |", "|---|---:|---:|"]
+    for name in sorted(name for name in benchmarks if name.startswith("split_arguments/")):
+        split = benchmarks[name]
+        lines.append(f"| {name.removeprefix('split_arguments/').removesuffix('/1MB')}"
+                     f" | {number(rounded(split['cpu_time'] / 1e6, 1000))}"
+                     f" | {number(rounded(split['bytes_per_second'] / 1048576, 1))} |")
+    # For the plot: size in bytes, then parse milliseconds of velta and inih.
+    with open(os.path.join(results, "parse-time.dat"), "w", encoding="utf-8") as plot:
+        for _, velta, inih in sorted(pairs, key=lambda pair: text_bytes(pair[1])):
+            plot.write(f"{number(rounded(text_bytes(velta), 1))} {number(velta['cpu_time'] / 1e6)}"
+                       f" {number(inih['cpu_time'] / 1e6)}\n")
+    return lines
+
+
+# ---------------------------------------------------------------------------
+# Targets
+# ---------------------------------------------------------------------------
+
+def met(yes):
+    return "yes" if yes else "**no**"
+
+
+def time_to_main_targets(results):
+    """[(target, measured, met)], one per case with targets, in the order
+    run, then one for each configuration with targets that was not run."""
+    def target(bounds):
+        if len(set(bounds.values())) == 1:
+            return (" and ".join(f"velta-java / {launcher}" for launcher in bounds)
+                    + f" <= {number(next(iter(bounds.values())))}")
+        return " and ".join(f"velta-java / {launcher} <= {number(bound)}" for launcher, bound in bounds.items())
+
+    rows = []
+    cases = time_to_main_cases(results)
+    for label, configuration, rounds in cases:
+        bounds = TIME_TO_MAIN_AT_MOST.get(configuration)
+        if bounds is None:
+            continue
+        ratios = [ratio(rounds, launcher) for launcher in bounds]
+        if None in ratios:
+            rows.append((f"time to main, {label}: {target(bounds)}", "not measured", False))
+        else:
+            rows.append((f"time to main, {label}: {target(bounds)}", " and ".join(f"{value:.3f}" for value in ratios),
+                         all(value <= bound for value, bound in zip(ratios, bounds.values()))))
+    run = {case[1] for case in cases}
+    rows += [(f"time to main, {configuration}: {target(bounds)}", "not measured", False)
+             for configuration, bounds in TIME_TO_MAIN_AT_MOST.items() if configuration not in run]
+    return rows
+
+
+def largest_configuration_targets(results):
+    """[(target, measured, met)] on the largest configuration, or [] when the
+    last full run did not measure it."""
+    configs = os.path.join(results, "configs")
+    if not all(os.path.isfile(path) for path in (os.path.join(results, "parse.json"),
+                                                 os.path.join(configs, f"{LARGEST}.json"),
+                                                 os.path.join(configs, "peak-memory.txt"))):
+        return []
+    ratios = [velta["bytes_per_second"] / inih["bytes_per_second"]
+              for _, velta, inih in parser_pairs(parse_benchmarks(results))]
+    launch = median(hyperfine_run(results, LARGEST, "launch")["times"])
+    size_mb = LARGEST.removesuffix("M") + " MB"
+    rows = [("parse_config_text at least as fast as inih on every generated text",
+             f"velta / inih from {number(rounded(min(ratios), 100))} to {number(rounded(max(ratios), 100))}",
+             min(ratios) >= PARSE_AGAINST_INIH_AT_LEAST),
+            (f"{size_mb} configuration read and parsed by velta-java (whole launch)"
+             f" in under {number(LARGEST_LAUNCH_UNDER_SECONDS)} s",
+             f"{number(rounded(launch * 1000, 1))} ms (median wall time)", launch < LARGEST_LAUNCH_UNDER_SECONDS)]
+    size_bytes, peak = next((size_bytes, peak) for size, size_bytes, peak in peak_memory(results) if size == LARGEST)
+    for command, what in (("launch", "whole launch"), ("parse", "read and parse only")):
+        kib = peak[command]
+        rows.append((f"peak memory under {number(PEAK_UNDER_FILE_SIZE_TIMES)}x the file size, {size_mb}, {what}",
+                     f"{number(rounded(kib / 1024, 1))} MiB, {number(rounded(kib * 1024 / size_bytes, 100))}x",
+                     kib * 1024 < PEAK_UNDER_FILE_SIZE_TIMES * size_bytes))
+    return rows
+
+
+def targets_table(results):
+    """The table, and how many targets it shows missed. A target whose
+    measurement has not been made yet is left out."""
+    rows = []
+    if os.path.isfile(os.path.join(results, "ttm", "cases.txt")):
+        rows += time_to_main_targets(results)
+    rows += largest_configuration_targets(results)
+    lines = ["| target | measured | met |", "|---|---|---|"]
+    lines += [f"| {target} | {measured} | {met(yes)} |" for target, measured, yes in rows]
+    return lines, sum(not yes for _, _, yes in rows)
+
+
+# ---------------------------------------------------------------------------
+# Writing the tables
+# ---------------------------------------------------------------------------
+
+def fill_in(doc, name, content):
+    """Replaces what lies between <!-- bench:NAME --> and <!-- /bench:NAME -->
+    in doc with content (whole lines)."""
+    with open(doc, encoding="utf-8") as file:
+        lines = file.read().splitlines(keepends=True)
+    start, end = f"<!-- bench:{name} -->\n", f"<!-- /bench:{name} -->\n"
+    if start not in lines or end not in lines[lines.index(start):]:
+        raise SystemExit(f"bench/report.py: {doc} has no {start.strip()} ... {end.strip()}")
+    first = lines.index(start) + 1
+    last = lines.index(end, first)
+    with open(doc + ".new", "w", encoding="utf-8") as file:
+        file.writelines(lines[:first] + [content] + lines[last:])
+    os.replace(doc + ".new", doc)
+
+
+def main():
+    parser = argparse.ArgumentParser(prog="bench/report.py", description="Writes bench/run's tables.")
+    parser.add_argument("--doc", help="the document whose bench: markers receive the tables")
+    parser.add_argument("--no-check", action="store_true",
+                        help="show the targets but do not fail on a missed one (for a smoke run's few runs)")
+    parser.add_argument("results", help="the folder bench/run measured into")
+    tables = ("machine", "time-to-main", "launcher-work", "parser", "targets")
+    parser.add_argument("tables", nargs="+", choices=tables, metavar="TABLE", help=", ".join(tables))
+    arguments = parser.parse_args()
+
+    missed = 0
+    for name in arguments.tables:
+        path = os.path.join(arguments.results, name + ".md")
+        if name == "machine":
+            with open(path, encoding="utf-8") as file:
+                content = file.read()
+        else:
+            if name == "time-to-main":
+                lines = time_to_main_table(arguments.results)
+            elif name == "launcher-work":
+                lines = launcher_work_table(arguments.results)
+            elif name == "parser":
+                lines = parser_table(arguments.results)
+            else:
+                lines, missed = targets_table(arguments.results)
+            content = "\n".join(lines) + "\n"
+            with open(path, "w", encoding="utf-8") as file:
+                file.write(content)
+        print(content, end="")
+        if arguments.doc:
+            fill_in(arguments.doc, name, content)
+    if missed:
+        print(f"bench/report.py: {missed} target{'s' if missed > 1 else ''} missed"
+              + (" (not checked)" if arguments.no_check else ""), file=sys.stderr)
+    return 1 if missed and not arguments.no_check else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
