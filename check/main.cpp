@@ -36,13 +36,14 @@ constexpr char usage[] =
     "Printed on standard output, in order: the configuration read, the keys of\n"
     "the launcher section, the VM library and whether it loads and exports\n"
     "JNI_CreateJavaVM, each VM option exactly as the VM receives it (those it\n"
-    "takes from JAVA_TOOL_OPTIONS and _JAVA_OPTIONS marked), the class-path\n"
-    "entries, the main class as configured and as FindClass takes it and the\n"
-    "entry that holds it, and each main argument in brackets. Bytes that are\n"
-    "control characters or not UTF-8, and \"^\", are printed as ^XX, as the\n"
-    "configuration escapes them. Lines starting with \"warning:\" point at what\n"
-    "a launch would not report: a missing class-path entry or section, a main\n"
-    "class on none of the entries, a configuration that others may write.\n"
+    "takes from JAVA_TOOL_OPTIONS and _JAVA_OPTIONS marked) and the stack that\n"
+    "-Xss asks for main, the class-path entries, the main class as configured\n"
+    "and as FindClass takes it and the entry that holds it, and each main\n"
+    "argument in brackets. Bytes that are control characters or not UTF-8, and\n"
+    "\"^\", are printed as ^XX, as the configuration escapes them. Lines starting\n"
+    "with \"warning:\" point at what a launch would not report: a missing\n"
+    "class-path entry or section, a main class on none of the entries, a\n"
+    "configuration that others may write.\n"
     "\n"
     "  --start    also create the VM, load the main class, find its\n"
     "             main method and make the argument array, then destroy the\n"
@@ -247,6 +248,9 @@ void print_vm_options()
         print_line("", launcher.init_args.options[i].optionString);
     }
     print_environment_options("_JAVA_OPTIONS", &number);
+    // velta-java takes the VM's creation and main to a thread of its own.
+    if (const size_t stack_size = requested_stack_size(launcher.init_args); stack_size != 0)
+        std::printf("Main's stack: %zu bytes, on a thread of its own\n", stack_size);
 }
 
 // The class path the VM will search: the last java.class.path option, as

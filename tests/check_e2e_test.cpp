@@ -238,6 +238,8 @@ TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
         {"a missing entry", "", "  3: /nonexistent.jar\nwarning: class-path entry /nonexistent.jar does not exist\n", false},
         {"a misspelled section", "options=opts\n", "warning: options names section [opts], which the configuration does not have\n", false},
         {"a configuration others may write", "", "is writable by group or others", true},
+        {"no warning: a stack size for main", "options=stack\n[stack]\n-Xss2m\n",
+         "-Xss2m\nMain's stack: 2097152 bytes, on a thread of its own\n", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
