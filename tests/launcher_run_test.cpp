@@ -146,27 +146,6 @@ TEST_F(LauncherRun, ClassNamesOfAnyLengthAreConvertedWhole)
     }
 }
 
-TEST_F(LauncherRun, AStackSizeOptionMovesTheLaunchToAThreadWithThatStack)
-{
-    const struct {
-        const char* options;
-        const char* create_result;
-        int status;
-        std::string calls;
-    } cases[] = {
-        {"-Xmx1m\n", "0", 0, "version"},
-        {"-Xss1m\n", "0", 0, "thread stack 1048576\nversion"},
-        {"-Xss1k\n", "0", 0, "thread stack 65536\nversion"},
-        {"-Xss1m\n", "-1", 1, "thread stack 1048576\nversion"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.options);
-        const run_result result = run(fake_vm_section() + "[java.options]\n" + c.options, {}, c.create_result);
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.vm_calls.substr(0, c.calls.size()), c.calls);
-    }
-}
-
 TEST_F(LauncherRun, ArgumentsBeyondTheSecondChangeNothing)
 {
     const run_result result = run("", {"velta-java", "app", "/nonexistent.conf", "extra", "more"});

@@ -5,11 +5,8 @@
 // whose FindClass finds nothing but the class VELTA_FAKE_JVM_CLASS names (in
 // the VM's form, "a/b/C") and java/lang/String. That class has a main method,
 // and calling it records the String[] it is given; every call the stand-in
-// serves is recorded too. Created on another thread than the process's
-// first, it records that thread's stack size first.
+// serves is recorded too.
 #include <jni.h>
-#include <pthread.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -204,13 +201,6 @@ JNIEnv fake_env{&native_interface};
 
 extern "C" __attribute__((visibility("default"))) jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void* arguments)
 {
-    pthread_attr_t attributes;
-    if (gettid() != getpid() && pthread_getattr_np(pthread_self(), &attributes) == 0) {
-        size_t stack_size = 0;
-        pthread_attr_getstacksize(&attributes, &stack_size);
-        pthread_attr_destroy(&attributes);
-        record("thread stack", std::to_string(stack_size).c_str());
-    }
     // Without a record file the options are not even walked: a benchmark
     // hands over hundreds of thousands of them and measures the launcher.
     if (std::getenv("VELTA_FAKE_JVM_RECORD") != nullptr) {

@@ -1,10 +1,8 @@
 package velta.test;
 
-import java.io.IOException;
-
 /** A protected instance main(). */
 public class InstanceMainWithoutArguments {
-    protected void main() throws IOException {
-        InstanceMain.write("main() of " + getClass().getName() + "\n");
+    protected void main() {
+        System.out.println("main() of " + getClass().getName());
     }
 }

@@ -1,13 +1,11 @@
 package velta.test;
 
-import java.io.IOException;
-
 /** An instance main() that cannot run: the only constructor is private. */
 public class PrivateConstructor {
     private PrivateConstructor() {
     }
 
-    void main() throws IOException {
-        InstanceMain.write("main()\n");
+    void main() {
+        System.out.println("main()");
     }
 }

@@ -1,14 +1,12 @@
 package velta.test;
 
-import java.io.IOException;
-
 /** A static main(), which runs because the main(String[]) beside it is private. */
 public class StaticMainWithoutArguments {
-    private void main(String[] args) throws IOException {
-        InstanceMain.write("private main(String[])\n");
+    private void main(String[] args) {
+        System.out.println("private main(String[])");
     }
 
-    static void main() throws IOException {
-        InstanceMain.write("static main()\n");
+    static void main() {
+        System.out.println("static main()");
     }
 }
