@@ -1,5 +1,6 @@
 // The launcher: from its command line and configuration to a Java VM running
-// the configured main class in this process, on this thread.
+// the configured main class in this process, on this thread, or on a thread
+// of its own when the VM options ask for a stack size.
 //
 // Every failure is reported once, with log_error (platform/platform.h), by
 // the function that decides what it means for the run; nothing here writes
@@ -78,7 +79,9 @@ inline constexpr char default_properties_section[] = "java.properties";
 // The main function: runs the whole launch and returns the exit status, 0 or
 // 1. Element 1 of `arguments` names the launcher section (default "java"),
 // element 2 a configuration file (default: the system configuration); later
-// elements are ignored.
+// elements are ignored. When the VM options ask for a stack size (see
+// requested_stack_size in launcher/launch.h), the launch goes on from the
+// VM's creation on a new thread with that stack, which this one waits for.
 int launcher_main(int32_t argument_count, char** arguments);
 
 // Starts the VM: builds the VM options, loads the VM library named by the
