@@ -35,6 +35,9 @@ import sys
 TIME_TO_MAIN_AT_MOST = {
     "trivial": {"java": 1.02, "floor": 1.02},
     "large": {"java": 1.02, "floor": 1.02},
+    # The floor is handed the class path already expanded: against it the
+    # table shows what reading the folder costs, which java pays too.
+    "wildcard": {"java": 1.02},
     # velta-java starts a thread for main's stack, as java does; the floor
     # runs all on its first thread.
     "xss": {"java": 1.02},

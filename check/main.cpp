@@ -26,24 +26,27 @@
 namespace {
 
 constexpr char usage[] =
-    "Usage: velta-java-check [--start] [--] [SECTION [CONFIG-FILE]]\n"
+    "Usage: velta-java-check [--start] [--] [SECTION [CONFIG-FILE [ARGUMENT...]]]\n"
     "       velta-java-check --help | --version\n"
     "\n"
-    "Shows what 'velta-java SECTION CONFIG-FILE' would do, without running the\n"
-    "Java program. SECTION is the launcher section (default java); without\n"
-    "CONFIG-FILE the system configuration is read, as velta-java reads it.\n"
+    "Shows what 'velta-java SECTION CONFIG-FILE ARGUMENT...' would do, without\n"
+    "running the Java program. SECTION is the launcher section (default java);\n"
+    "without CONFIG-FILE the system configuration is read, as velta-java reads\n"
+    "it. The ARGUMENTs follow the main arguments when the section says\n"
+    "passargs = yes.\n"
     "\n"
     "Printed on standard output, in order: the configuration read, the keys of\n"
-    "the launcher section, the VM library and whether it loads and exports\n"
-    "JNI_CreateJavaVM, each VM option exactly as the VM receives it (those it\n"
-    "takes from JAVA_TOOL_OPTIONS and _JAVA_OPTIONS marked) and the stack that\n"
-    "-Xss asks for main, the class-path entries, the main class as configured\n"
-    "and as FindClass takes it and the entry that holds it, and each main\n"
-    "argument in brackets. Bytes that are control characters or not UTF-8, and\n"
-    "\"^\", are printed as ^XX, as the configuration escapes them. Lines starting\n"
-    "with \"warning:\" point at what a launch would not report: a missing\n"
-    "class-path entry or section, a main class on none of the entries, a\n"
-    "configuration that others may write.\n"
+    "the launcher section (with expand = yes, as expanded), the VM library (for\n"
+    "a JDK folder, the libjvm.so it holds) and whether it loads and exports\n"
+    "JNI_CreateJavaVM, each VM option exactly as the VM receives it (class-path\n"
+    "wildcards expanded; those it takes from JAVA_TOOL_OPTIONS and _JAVA_OPTIONS\n"
+    "marked) and the stack that -Xss asks for main, the class-path entries, the\n"
+    "main class as configured and as FindClass takes it and the entry that\n"
+    "holds it, and each main argument in brackets. Bytes that are control\n"
+    "characters or not UTF-8, and \"^\", are printed as ^XX, as the\n"
+    "configuration escapes them. Lines starting with \"warning:\" point at what\n"
+    "a launch would not report: a missing class-path entry or section, a main\n"
+    "class on none of the entries, a configuration that others may write.\n"
     "\n"
     "  --start    also create the VM, load the main class, find its\n"
     "             main method and make the argument array, then destroy the\n"
@@ -51,7 +54,8 @@ constexpr char usage[] =
     "             runs\n"
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n"
-    "  --         end of the options\n"
+    "  --         end of the options, which may stand anywhere before it; an\n"
+    "             ARGUMENT that starts with \"-\" follows it\n"
     "\n"
     "Where the launch would fail, the message velta-java would log is written to\n"
     "standard error.\n"
@@ -73,6 +77,8 @@ constexpr launcher_key launcher_keys[] = {
     {"options", default_options_section, true},
     {"properties", default_properties_section, true},
     {"failstatus", "0", false},
+    {"passargs", default_pass_arguments, false},
+    {"expand", default_expand_variables, false},
 };
 
 // Set while --start runs the VM: an end of the process then is the VM's.
@@ -170,12 +176,20 @@ void print_launcher_section()
     }
 }
 
-// What the launch's library step found; dlerror still holds its reason.
+// What the launch's library step found; dlerror still holds its reason,
+// unless dlopen was not called: for an empty name, or when memory ran out.
 void print_vm_library()
 {
-    print_line("VM library: ", launcher.vm_library_name);
+    const char* name = launcher.vm_library_name;
+    print_line("VM library: ", name[0] != '\0' ? name : "(empty: loads nothing)");
+    if (launcher.jdk_vm_library != nullptr)
+        print_line("  a JDK folder: loads ", launcher.jdk_vm_library);
     if (launcher.vm_library == nullptr) {
-        print_line("  loads: no (", dlerror(), ")\n");
+        const char* reason = dlerror();
+        if (reason != nullptr)
+            print_line("  loads: no (", reason, ")\n");
+        else
+            std::printf("  loads: no\n");
         return;
     }
     std::printf("  loads: yes\n");
@@ -330,7 +344,7 @@ int print_main_arguments()
 {
     int32_t count = 0;
     char** vector = nullptr;
-    if (split_main_arguments(launcher.main_argument_string, &count, &vector) != 0)
+    if (make_main_argument_vector(launcher.main_argument_string, &count, &vector) != 0)
         return -1;
     std::printf("Main arguments: %d\n", static_cast<int>(count));
     for (int32_t i = 0; i < count; ++i) {

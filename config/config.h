@@ -1,9 +1,9 @@
 // Configuration: an ordered list of named sections, each an ordered list of
 // name/value properties, and the reader for its text format.
 //
-// Both records are exactly three pointers in the order below, because the
-// system's own configuration is handed over already parsed in this layout.
-// Nothing here changes a configuration once it has been returned; the
+// The parser below makes every record, the system's own configuration
+// included (read from its file by read_config_file), so the layout is this
+// program's own. Nothing here changes a configuration once it has been returned; the
 // launcher keeps its one configuration until the process ends, and only a
 // caller that gives one up (a test, a tool) frees it with free_config.
 #pragma once
@@ -14,6 +14,8 @@ struct config_property {
     char* name;  // null when the name part of the line was empty
     char* value; // null when the line had no separator or only blanks after it
     config_property* next;
+    char separator; // the "=" or ":" that ended the name; '\0' for a line
+                    // without one (whose value is then null)
 };
 
 struct config_section {
@@ -35,6 +37,10 @@ config_section* find_config_section(const config_section* root, const char* name
 // `section` is null or has no such property.
 const char* find_config_value(const config_section* section, const char* key);
 
+// Returns the first property of `section` named `key`, or null when
+// `section` is null or has no such property.
+config_property* find_config_property(const config_section* section, const char* key);
+
 // Returns the value of `key` in the first section named `section_name`, or
 // `default_value` when there is no such section or key. The result is never
 // a copy: it points into the configuration, is the shared "", or is
@@ -48,7 +54,9 @@ int32_t count_config_properties(const config_section* section);
 // Text format. Returns the root (the first section) of the configuration
 // that the NUL-terminated `text` describes, or null when the text has no
 // section header or memory runs out; nothing of a failed parse is returned
-// or left allocated. The result shares no memory with `text`.
+// or left allocated. The result shares no memory with `text`. A UTF-8
+// byte-order mark (EF BB BF) as the text's first three bytes is skipped;
+// anywhere else those bytes are text.
 config_section* parse_config_text(const char* text);
 
 // Incremental parsing, for a text that arrives in pieces: the file reader
@@ -59,6 +67,8 @@ struct config_parser {
     config_section* root;           // the first section, null before any header
     config_section* section;        // the section that takes the next property
     config_property* last_property; // the last property of `section`, if any
+    bool started;                   // the text's first bytes, where a byte-order
+                                    // mark may stand, have been read
     bool ended;                     // the text's terminating NUL has been reached
 };
 
@@ -68,7 +78,8 @@ struct config_parser {
 // zero-initialised and carries the state from piece to piece.
 //
 // Returns the first byte not parsed: a line, or a header, that may go on in
-// the next piece. The caller passes it again, with what follows appended, as
+// the next piece (or the first bytes of the text while they may still be the
+// start of a byte-order mark). The caller passes it again, with what follows appended, as
 // the start of the next piece. When the text has ended (`last`, or a NUL
 // before `end`) everything is parsed, parser->ended is set, and the result
 // points at the NUL that ended it; a later call parses nothing and returns

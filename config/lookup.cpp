@@ -23,16 +23,22 @@ config_section* find_config_section(const config_section* root, const char* name
     return nullptr;
 }
 
-const char* find_config_value(const config_section* section, const char* key)
+config_property* find_config_property(const config_section* section, const char* key)
 {
-    if (section == nullptr)
-        return nullptr;
-    for (const config_property* property = section->properties; property != nullptr;
-         property = property->next) {
+    for (const config_property* property = section != nullptr ? section->properties : nullptr;
+         property != nullptr; property = property->next) {
         if (name_is(property->name, key))
-            return property->value != nullptr ? property->value : empty_value;
+            return const_cast<config_property*>(property);
     }
     return nullptr;
+}
+
+const char* find_config_value(const config_section* section, const char* key)
+{
+    const config_property* property = find_config_property(section, key);
+    if (property == nullptr)
+        return nullptr;
+    return property->value != nullptr ? property->value : empty_value;
 }
 
 const char* get_config_value(const config_section* root, const char* section_name,

@@ -1,5 +1,6 @@
 #include "config/config.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -69,6 +70,10 @@ bool runs_past_piece(const char* q, const char* end, bool last)
     return q == end && !last;
 }
 
+// Editors on some systems start a UTF-8 text with this mark.
+constexpr char utf8_byte_order_mark[] = "\xEF\xBB\xBF";
+constexpr size_t byte_order_mark_size = sizeof utf8_byte_order_mark - 1;
+
 } // namespace
 
 char* copy_config_token(const char* start, const char* end)
@@ -131,10 +136,21 @@ const char* parse_config_piece(config_parser* parser, const char* text, const ch
 {
     if (parser->ended)
         return text;
+    const char* p = text;
+    if (!parser->started) {
+        // A piece that may hold only the start of the mark waits for the rest.
+        const size_t available = std::min(static_cast<size_t>(end - text), byte_order_mark_size);
+        if (std::memcmp(text, utf8_byte_order_mark, available) == 0) {
+            if (available < byte_order_mark_size && !last)
+                return text;
+            if (available == byte_order_mark_size)
+                p += byte_order_mark_size;
+        }
+        parser->started = true;
+    }
     // Each pass of the loop reads one item: a line, or a header with what
     // follows it on its line read as the next item. An item that the piece
     // may not hold whole is left, untouched, for the next piece.
-    const char* p = text;
     for (;;) {
         const char* item = p;
         p = skip_blanks(p);
@@ -200,6 +216,7 @@ const char* parse_config_piece(config_parser* parser, const char* text, const ch
             else
                 parser->section->properties = added;
             parser->last_property = added;
+            added->separator = has_separator ? *separator : '\0';
 
             if (!has_separator) {
                 if (!convert_token(p, line_end, &added->name))

@@ -41,6 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 std::abort();
             if (property->value != nullptr && std::strlen(property->value) > size)
                 std::abort();
+            // A value follows a separator: "=" or ":".
+            if (property->separator != '=' && property->separator != ':'
+                && (property->separator != '\0' || property->value != nullptr))
+                std::abort();
             get_config_value(root, section_name, property->name != nullptr ? property->name : "", "");
         }
         if (counted != count_config_properties(section))

@@ -44,12 +44,27 @@ bool take_step(launch_step step);
 // (see get_config_value).
 const char* launcher_setting(const char* key, const char* default_value);
 
-// Splits `argument_string` (see split_arguments) into a new vector, stored
-// with its length in *vector and *count and owned by the caller
-// (free_arguments); no arguments give a null vector. Returns 0, or -1 when
-// memory ran out, leaving *count 0, *vector null and nothing allocated.
+// Makes main's arguments: those split from `argument_string` (see
+// split_arguments), followed, when launcher.pass_arguments is set, by a copy
+// of each element of the launch's command line after the configuration file,
+// unchanged and unsplit. Stores the new vector with its length in *vector
+// and *count, owned by the caller (free_arguments); no arguments give a null
+// vector. Returns 0, or -1 when memory ran out or there would be more than
+// INT32_MAX arguments, leaving *count 0, *vector null and nothing allocated.
 // Logs nothing.
-int split_main_arguments(const char* argument_string, int32_t* count, char*** vector);
+int make_main_argument_vector(const char* argument_string, int32_t* count, char*** vector);
+
+// Replaces, in the configuration in use, every "${CONFDIR}", "${NAME}" and
+// "$$" by the absolute folder of the configuration file, the environment
+// variable NAME and "$": in the values of the launcher section's keys jvm,
+// mainclass and mainargs, and in the names and values of the entries of the
+// sections that its keys classpaths, options and properties name. NAME is a
+// letter or "_" followed by letters, digits and "_"; every other "$" stays
+// as written. Each string holding a "$" is replaced by a new one and the old
+// one freed; each section is expanded once, however many keys name it.
+// Returns 0, or -1 after logging an undefined variable or memory running
+// out, with the strings expanded so far replaced.
+int expand_configuration();
 
 // Writes `dotted` with every "." turned into "/" to `slashed`, which has room
 // for strlen(dotted) + 1 bytes: the form FindClass takes.

@@ -1,6 +1,8 @@
 #include "launcher/launch.h"
 #include "platform/platform.h"
 
+#include <cstring>
+
 launcher_state launcher;
 
 namespace {
@@ -36,11 +38,28 @@ int read_exit_status(const char* text, int* status)
     return 0;
 }
 
-// Reads the launcher section's keys into the state. Returns 0, or -1 after
-// logging a value the launcher cannot take: the run then ends before the VM
-// exists.
+// Reads `key` of the launcher section, "yes" or "no" (`default_value` when
+// absent), into *value. Returns 0, or -1 after logging any other value.
+int read_yes_no_setting(const char* key, const char* default_value, bool* value)
+{
+    const char* text = launcher_setting(key, default_value);
+    *value = std::strcmp(text, "yes") == 0;
+    if (!*value && std::strcmp(text, "no") != 0) {
+        log_error("Invalid value %s for %s", text, key);
+        return -1;
+    }
+    return 0;
+}
+
+// Reads the launcher section's keys into the state, expanding variables
+// first when asked to. Every key is checked here, so that a wrong value ends
+// the run before anything is loaded. Returns 0, or -1 after logging why.
 int read_launcher_settings()
 {
+    if (read_yes_no_setting("passargs", default_pass_arguments, &launcher.pass_arguments) != 0
+        || read_yes_no_setting("expand", default_expand_variables, &launcher.expand_variables) != 0
+        || (launcher.expand_variables && expand_configuration() != 0))
+        return -1;
     launcher.vm_library_name = launcher_setting("jvm", default_vm_library);
     launcher.main_class_name = launcher_setting("mainclass", default_main_class);
     launcher.main_argument_string = launcher_setting("mainargs", default_main_arguments);

@@ -49,10 +49,15 @@ struct launcher_state {
     int exit_status;             // the run's status so far: 1 once a step failed
                                  // that ends the run, fail_status once main failed
 
+    bool pass_arguments;              // launch_settings: passargs = yes
+    bool expand_variables;            // launch_settings: expand = yes
     const char* vm_library_name;      // launch_settings: the keys' values,
     const char* main_class_name;      // pointing into the configuration or
     const char* main_argument_string; // at the defaults below
     int fail_status;                  // the exit status when the main class fails
+    char* jdk_vm_library;             // launch_vm_library: for a "jvm" that names
+                                      // a folder, FOLDER/lib/server/libjvm.so,
+                                      // the file loaded; otherwise null
     void* vm_library;                 // launch_vm_library: null when not loaded
     create_java_vm_entry create_vm;   // likewise: null when not found
     bool creating_vm;                 // JNI_CreateJavaVM runs and has not returned
@@ -75,25 +80,41 @@ inline constexpr char default_main_arguments[] = "";
 inline constexpr char default_class_path_section[] = "java.classpaths";
 inline constexpr char default_options_section[] = "java.options";
 inline constexpr char default_properties_section[] = "java.properties";
+inline constexpr char default_pass_arguments[] = "no";
+inline constexpr char default_expand_variables[] = "no";
 
 // The main function: runs the whole launch and returns the exit status, 0 or
 // 1. Element 1 of `arguments` names the launcher section (default "java"),
 // element 2 a configuration file (default: the system configuration); later
-// elements are ignored. When the VM options ask for a stack size (see
-// requested_stack_size in launcher/launch.h), the launch goes on from the
-// VM's creation on a new thread with that stack, which this one waits for.
+// elements are main's last arguments when the launcher section says
+// passargs = yes, and are ignored otherwise. When the VM options ask for a
+// stack size (see requested_stack_size in launcher/launch.h), the launch goes
+// on from the VM's creation on a new thread with that stack, which this one
+// waits for.
+//
+// With expand = yes, the settings step replaces strings of the configuration
+// in use by their expansions (see expand_configuration in launch.h): the
+// launch owns that configuration, and what it reads from then on, as a tool
+// that reports on the launch does, are the expanded values.
 int launcher_main(int32_t argument_count, char** arguments);
 
 // Starts the VM: builds the VM options, loads the VM library named by the
 // key "jvm", finds its JNI_CreateJavaVM and creates the VM, setting
-// launcher.vm and launcher.env. Returns 0, or -1 after logging why. Takes
+// launcher.vm and launcher.env. A "jvm" that names a folder loads the JDK's
+// FOLDER/lib/server/libjvm.so; an empty one loads nothing and fails as a
+// library that cannot be loaded. Returns 0, or -1 after logging why. Takes
 // only the steps the launch has not taken yet and that lie before its stop.
 int start_java_vm();
 
 // Builds launcher.init_args from the class-path, options and properties
-// sections that the launcher section names. Returns 0, or -1 when memory ran
-// out, leaving init_args empty and nothing allocated. Logs nothing. A run
-// never frees the options it built.
+// sections that the launcher section names. Class-path entries and VM
+// options are rebuilt as written, with the separator that ended their name;
+// system properties give "-Dname=value". Entries without a name are left
+// out. A class-path entry "*", or one ending in "/*", stands for the files of
+// that folder named *.jar or *.JAR (regular files or links to them), sorted
+// bytewise by name; a folder without any, or no folder, gives nothing.
+// Returns 0, or -1 when memory ran out, leaving init_args empty and nothing
+// allocated. Logs nothing. A run never frees the options it built.
 int build_vm_init_args();
 
 // Frees `count` option strings of `options`, then the array (null allowed):

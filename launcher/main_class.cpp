@@ -115,20 +115,46 @@ jobjectArray new_string_array(JNIEnv* env, int32_t count, char** vector)
     return array;
 }
 
-int split_main_arguments(const char* argument_string, int32_t* count, char*** vector)
+namespace {
+
+// Returns a new copy of `text`, owned by the caller (free); null when memory
+// runs out.
+char* copy_string(const char* text)
+{
+    const size_t size = std::strlen(text) + 1;
+    char* copy = static_cast<char*>(std::malloc(size));
+    if (copy != nullptr)
+        std::memcpy(copy, text, size);
+    return copy;
+}
+
+} // namespace
+
+int make_main_argument_vector(const char* argument_string, int32_t* count, char*** vector)
 {
     *count = 0;
     *vector = nullptr;
-    const int32_t counted = split_arguments(argument_string, nullptr);
-    if (counted == 0)
+    // Elements 0 to 2 of the command line are the program, the launcher
+    // section and the configuration file.
+    const int32_t passed = launcher.pass_arguments && launcher.argument_count > 3 ? launcher.argument_count - 3 : 0;
+    const int32_t split = split_arguments(argument_string, nullptr);
+    if (split > INT32_MAX - passed)
+        return -1;
+    const int32_t total = split + passed;
+    if (total == 0)
         return 0;
-    char** made = static_cast<char**>(std::malloc(static_cast<size_t>(counted) * sizeof(char*)));
-    const int32_t filled = made != nullptr ? split_arguments(argument_string, made) : 0;
-    if (filled != counted) {
+    char** made = static_cast<char**>(std::malloc(static_cast<size_t>(total) * sizeof(char*)));
+    int32_t filled = made != nullptr ? split_arguments(argument_string, made) : 0;
+    // The passed arguments follow a complete split only.
+    if (made != nullptr && filled == split) {
+        while (filled < total && (made[filled] = copy_string(launcher.arguments[3 + filled - split])) != nullptr)
+            ++filled;
+    }
+    if (filled != total) {
         free_arguments(filled, made);
         return -1;
     }
-    *count = counted;
+    *count = total;
     *vector = made;
     return 0;
 }
@@ -232,7 +258,7 @@ int make_main_arguments(const char* argument_string)
     // The split arguments are only needed until the String[] holds them.
     int32_t count = 0;
     char** vector = nullptr;
-    if (split_main_arguments(argument_string, &count, &vector) == 0)
+    if (make_main_argument_vector(argument_string, &count, &vector) == 0)
         launcher.main_arguments = new_string_array(launcher.env, count, vector);
     free_arguments(count, vector);
     if (launcher.main_arguments == nullptr) {

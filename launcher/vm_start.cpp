@@ -1,6 +1,11 @@
 #include "launcher/launch.h"
 #include "platform/platform.h"
 
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+
 namespace {
 
 int prepare_vm_init_args()
@@ -12,10 +17,35 @@ int prepare_vm_init_args()
     return 0;
 }
 
+// A folder named as the VM library is a JDK (/usr/lib/jvm/default-java, say,
+// which stays right across updates): its server VM is the library. Sets
+// launcher.jdk_vm_library for a folder. Returns 0, or -1 when memory ran out.
+int find_jdk_vm_library()
+{
+    struct stat info;
+    if (stat(launcher.vm_library_name, &info) != 0 || !S_ISDIR(info.st_mode))
+        return 0;
+    static const char server_vm[] = "/lib/server/libjvm.so";
+    // "/usr/lib/jvm/default-java/" names the same folder, without a "//".
+    size_t length = std::strlen(launcher.vm_library_name);
+    while (length > 1 && launcher.vm_library_name[length - 1] == '/')
+        --length;
+    launcher.jdk_vm_library = static_cast<char*>(std::malloc(length + sizeof server_vm));
+    if (launcher.jdk_vm_library == nullptr)
+        return -1;
+    std::memcpy(launcher.jdk_vm_library, launcher.vm_library_name, length);
+    std::memcpy(launcher.jdk_vm_library + length, server_vm, sizeof server_vm);
+    return 0;
+}
+
 int open_vm_library()
 {
+    // dlopen("") would give the program itself, and with it any
+    // JNI_CreateJavaVM that a preloaded library put in the global scope.
     // The library stays loaded for the life of the process: the VM runs from it.
-    launcher.vm_library = dlopen(launcher.vm_library_name, vm_library_load_mode);
+    if (launcher.vm_library_name[0] != '\0' && find_jdk_vm_library() == 0)
+        launcher.vm_library = dlopen(launcher.jdk_vm_library != nullptr ? launcher.jdk_vm_library : launcher.vm_library_name,
+                                     vm_library_load_mode);
     if (launcher.vm_library == nullptr) {
         log_error("Error loading JVM %s", launcher.vm_library_name);
         return -1;

@@ -63,7 +63,11 @@ TEST(Checker, ReportsEachLaunchFailureWithTheLaunchersOwnMessage)
     } cases[] = {
         {"configuration unreadable", "", false, {}},
         {"configuration without a section", "# nothing\n", false, {}},
+        {"setting refused", "[java]\njvm=" VELTA_FAKE_JVM "\npassargs=1\n", false, {}},
+        {"variable undefined", "[java]\nexpand=yes\njvm=${VELTA_UNDEFINED}\n", false, {}},
         {"VM library missing", "[java]\njvm=/nonexistent/libjvm.so\n", false, {}},
+        {"VM library named by an empty value", "[java]\njvm=\n", false, {}},
+        {"folder without lib/server/libjvm.so", "[java]\njvm=/\n", false, {}},
         {"library without JNI_CreateJavaVM", "[java]\njvm=" VELTA_NO_CREATE_VM "\n", false, {}},
         {"VM creation refused", "[java]\njvm=" VELTA_FAKE_JVM "\n", true, {{"VELTA_FAKE_JVM_RESULT", "-3"}}},
         {"main class missing", "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.Missing\n" + jar_section, true, {}},
@@ -99,9 +103,12 @@ TEST(Checker, ListsExactlyTheOptionsTheStandInVmReceives)
 {
     scratch_folder scratch;
     write_file(scratch.file("c.conf"), "[app]\njvm=" VELTA_FAKE_JVM "\nclasspaths=cp\nproperties=props\n"
-                                       "[cp]\n/a.jar\nC:/b\n[java.options]\n-Xmx64m\n-Xbootclasspath/a=/x.jar\n"
+                                       "[cp]\n/a.jar\n= /nameless.jar\nC:/b\n" + scratch.path + "/*\n[java.options]\n"
+                                       "-Xmx64m\n-Xbootclasspath/a : /x.jar\n--add-opens=java.base/java.lang=ALL-UNNAMED\n"
                                        "=nameless\n-Xss1m^20\n[props]\nk = v = w\nflag\nspaced: ^20a b^20\n");
-    const std::vector<std::string> expected = {"-Djava.class.path=/a.jar:C:/b", "-Xmx64m", "-Xbootclasspath/a:/x.jar",
+    write_file(scratch.file("lib.jar"), "");
+    const std::vector<std::string> expected = {"-Djava.class.path=/a.jar:C:/b:" + scratch.file("lib.jar"), "-Xmx64m",
+                                               "-Xbootclasspath/a:/x.jar", "--add-opens=java.base/java.lang=ALL-UNNAMED",
                                                "-Xss1m ", "-Dk=v = w", "-Dflag", "-Dspaced= a b "};
 
     const launch_result launched = launch({VELTA_JAVA, "app", scratch.file("c.conf")},
@@ -129,41 +136,52 @@ TEST(Checker, ListsExactlyTheOptionsTheStandInVmReceives)
 
 TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
 {
+    // The VM library named by a JDK folder, in a file that starts with a
+    // byte-order mark.
     scratch_folder scratch;
+    const std::string jdk = scratch.file("jdk");
+    std::filesystem::create_directories(jdk + "/lib/server");
+    std::filesystem::create_symlink(VELTA_FAKE_JVM, jdk + "/lib/server/libjvm.so");
     const std::string config = scratch.file("c.conf");
-    write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\nmainclass=com.example.App\nmainargs= one \"two  three\" '' 'it\"s'"
-                       " x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\noptions=opts\n[opts]\n-Xmx64m\n");
-    const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config});
+    write_file(config, "\xEF\xBB\xBF[java]\njvm=" + jdk + "//\nmainclass=com.example.App$$Inner\n"
+                       "mainargs= one \"two  three\" '' 'it\"s' ${CONFDIR} x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
+                       "options=opts\npassargs=yes\nexpand=yes\n[opts]\n-Xmx64m\n");
+    const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config, "five six"});
     EXPECT_EQ(checked.process.status, 0);
     EXPECT_EQ(checked.process.errors, "");
     EXPECT_EQ(checked.process.output,
               "Configuration: " + config + "\n"
               "Launcher section: [java]\n"
-              "  jvm = " VELTA_FAKE_JVM "\n"
-              "  mainclass = com.example.App\n"
-              "  mainargs = one \"two  three\" '' 'it\"s' x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
+              "  jvm = " + jdk + "//\n"
+              "  mainclass = com.example.App$Inner\n"
+              "  mainargs = one \"two  three\" '' 'it\"s' " + scratch.path + " x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
               "  classpaths = java.classpaths (default; no such section)\n"
               "  options = opts\n"
               "  properties = java.properties (default; no such section)\n"
               "  failstatus = 0 (default)\n"
-              "VM library: " VELTA_FAKE_JVM "\n"
+              "  passargs = yes\n"
+              "  expand = yes\n"
+              "VM library: " + jdk + "//\n"
+              "  a JDK folder: loads " + jdk + "/lib/server/libjvm.so\n"
               "  loads: yes\n"
               "  exports JNI_CreateJavaVM: yes\n"
               "VM options: 1\n"
               "  1: -Xmx64m\n"
               "Class path: none given; the VM searches the current folder\n"
-              "Main class: com.example.App\n"
-              "  as FindClass takes it: com/example/App\n"
-              "warning: main class com.example.App is in none of the class-path entries; a class of the JDK's own "
-              "modules is still possible (--start tells)\n"
-              "Main arguments: 7\n"
+              "Main class: com.example.App$Inner\n"
+              "  as FindClass takes it: com/example/App$Inner\n"
+              "warning: main class com.example.App$Inner is in none of the class-path entries; a class of the JDK's "
+              "own modules is still possible (--start tells)\n"
+              "Main arguments: 9\n"
               "  1: [one]\n"
               "  2: [two  three]\n"
               "  3: []\n"
               "  4: [it\"s]\n"
-              "  5: [x^0Ay^7F]\n"
-              "  6: [^FF^5E]\n"
-              "  7: [\xc3\xbc^ED^A0^80]\n");
+              "  5: [" + scratch.path + "]\n"
+              "  6: [x^0Ay^7F]\n"
+              "  7: [^FF^5E]\n"
+              "  8: [\xc3\xbc^ED^A0^80]\n"
+              "  9: [five six]\n");
     // A report that cannot be written is an error, not silence.
     const process_result full = run_process({"/bin/sh", "-c", VELTA_JAVA_CHECK " java " + config + " >/dev/full"}, {});
     EXPECT_EQ(full.status, 1);

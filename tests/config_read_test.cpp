@@ -17,7 +17,7 @@ TEST(ConfigReadFile, DataFilesGiveTheirExpectedRecords)
     // The line_ends files differ only in their line ends, so share one dump.
     const char* const cases[][2] = {{"line_ends_lf", "line_ends"},    {"line_ends_crlf", "line_ends"},
                                     {"line_ends_cr", "line_ends"},    {"line_ends_mixed", "line_ends"},
-                                    {"nul_inside", "nul_inside"}};
+                                    {"nul_inside", "nul_inside"},     {"byte_order_mark", "byte_order_mark"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c[0]);
         const std::string expected = read_file(data + c[1] + ".expected");

@@ -1,7 +1,7 @@
 // The examples through the real velta-java on the JDK the build found: the
-// sample as the README runs it, and the heartbeat service until it ends by
+// sample as the README runs it, the heartbeat service until it ends by
 // itself or, with the service's own configuration, is stopped the way systemd
-// stops it.
+// stops it, and the bundle wherever it is copied.
 #include "tests/support/run_process.h"
 #include "tests/support/test_files.h"
 
@@ -15,6 +15,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -75,6 +77,38 @@ TEST(Examples, TheServiceConfigurationStopsCleanlyOnSigtermWithStatus143)
     EXPECT_EQ(WEXITSTATUS(wait_status), 143);
     const std::string output = read_file(scratch.file("out"));
     EXPECT_NE(output.find(" ms\nheartbeat: stopping\n"), std::string::npos) << output;
+}
+
+TEST(Examples, TheBundleRunsFromTwoCopiesAndAThirdWorkingFolder)
+{
+    namespace fs = std::filesystem;
+    scratch_folder scratch;
+    const std::string places = fs::canonical(scratch.path).string();
+    fs::create_directories(places + "/elsewhere");
+    const std::string path = fs::path(VELTA_JAVA).parent_path().string() + ":" + std::getenv("PATH");
+    // One copy runs through its script, named relative to the working folder,
+    // the other through velta-java and an absolute path.
+    const struct {
+        std::vector<std::string> arguments;
+        std::string folder;
+        std::string named_folder; // as ${CONFDIR} gives it
+    } cases[] = {
+        {{"../one/velta-bundle", "two words", ""}, places + "/one", places + "/elsewhere/../one"},
+        {{VELTA_JAVA, "bundle", places + "/two/app/bundle.conf", "two words", ""}, places + "/two/app", places + "/two/app"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        fs::create_directories(fs::path(c.folder).parent_path());
+        fs::copy(VELTA_BUNDLE, c.folder, fs::copy_options::recursive);
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const launch_result launched = launch(c.arguments, {{"PATH", path}}, places + "/elsewhere");
+        EXPECT_EQ(launched.logged, "");
+        EXPECT_EQ(launched.process.status, 0);
+        EXPECT_EQ(launched.process.output, "runtime: " + c.folder + "/runtime\njar: " + c.folder + "/lib/velta-bundle.jar\n"
+                                           "argument: [started from " + c.named_folder + "]\nargument: [two words]\nargument: []\n");
+    }
 }
 
 } // namespace

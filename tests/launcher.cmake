@@ -77,4 +77,5 @@ velta_add_e2e_test(examples_e2e_tests examples_e2e_test.cpp
     VELTA_SAMPLE_CONF="${PROJECT_BINARY_DIR}/examples/sample.conf"
     VELTA_HEARTBEAT_CONF="${PROJECT_BINARY_DIR}/examples/heartbeat.conf"
     VELTA_HEARTBEAT_JAR="${velta_heartbeat_jar}"
-  DEPENDS velta_sample velta_heartbeat)
+    VELTA_BUNDLE="${PROJECT_BINARY_DIR}/examples/bundle/app"
+  DEPENDS velta_sample velta_heartbeat velta_bundle velta_bundle_runtime)

@@ -29,12 +29,20 @@ void report_sites(const char* what, int sites)
 
 TEST(VmOptionsAllocation, EveryFailedAllocationGivesMinusOneAndLeavesNoOption)
 {
+    // Two wildcards: the second's failures come after the first's listing,
+    // whose names outgrow the first buffer.
+    scratch_folder lib;
+    const std::string long_name = std::string(250, 'l') + ".jar";
+    for (const std::string& name : {std::string("b.jar"), std::string("a.jar"), long_name})
+        write_file(lib.file(name), "");
     release_launcher_state();
     launcher.section_name = "java";
-    launcher.config_root = parse_config_text("[java.classpaths]\n/opt/app.jar\n/opt/lib/*\nC: \\x.jar\n"
-                                             "[java.options]\n-Xmx256m\n= nameless\n-Xss1m\n"
-                                             "[java.properties]\napp.mode = production\napp.flag\n");
+    launcher.config_root = parse_config_text(("[java.classpaths]\n/opt/app.jar\n" + lib.path + "/*\nC: \\x.jar\n"
+                                              + lib.path + "/*\n[java.options]\n-Xmx256m\n= nameless\n-Xss1m\n"
+                                                           "[java.properties]\napp.mode = production\napp.flag\n")
+                                                 .c_str());
     ASSERT_NE(launcher.config_root, nullptr);
+    const std::string jars = lib.path + "/a.jar:" + lib.path + "/b.jar:" + lib.file(long_name);
     for (int n = 1;; ++n) {
         SCOPED_TRACE(n);
         launcher.init_args = JavaVMInitArgs{};
@@ -44,8 +52,8 @@ TEST(VmOptionsAllocation, EveryFailedAllocationGivesMinusOneAndLeavesNoOption)
         if (allocations.calls < n) {
             EXPECT_EQ(result, 0);
             EXPECT_EQ(option_strings(launcher.init_args),
-                      (std::vector<std::string>{"-Djava.class.path=/opt/app.jar:/opt/lib/*:C:\\x.jar", "-Xmx256m",
-                                                "-Xss1m", "-Dapp.mode=production", "-Dapp.flag"}));
+                      (std::vector<std::string>{"-Djava.class.path=/opt/app.jar:" + jars + ":C:\\x.jar:" + jars,
+                                                "-Xmx256m", "-Xss1m", "-Dapp.mode=production", "-Dapp.flag"}));
             free_vm_options(launcher.init_args.nOptions, launcher.init_args.options);
             launcher.init_args = JavaVMInitArgs{};
             EXPECT_EQ(allocations.live, 0);
@@ -83,11 +91,17 @@ struct outcome {
 TEST(LauncherAllocation, EveryFailedAllocationEndsTheRunCleanly)
 {
     scratch_folder scratch;
+    // The VM library named by a JDK folder, and a class-path wildcard.
+    const std::string jdk = scratch.file("jdk");
+    std::filesystem::create_directories(jdk + "/lib/server");
+    std::filesystem::create_symlink(VELTA_FAKE_JVM, jdk + "/lib/server/libjvm.so");
+    std::filesystem::create_directories(scratch.file("lib"));
+    write_file(scratch.file("lib/x.jar"), "");
     const std::string config = scratch.file("app.conf");
-    write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\nmainclass=" + long_class
+    write_file(config, "[java]\njvm=" + jdk + "\nexpand=yes\npassargs=yes\nmainclass=" + long_class
                            + "\nmainargs=alpha \"beta gamma\" ''\n"
-                             "[java.classpaths]\n/opt/app.jar\n/opt/lib/*\n"
-                             "[java.options]\n-Xmx64m\n[java.properties]\napp.mode=production\napp.flag\n");
+                             "[java.classpaths]\n${CONFDIR}/app.jar\n${CONFDIR}/lib/*\n"
+                             "[java.options]\n-Xmx64m\n[java.properties]\napp.mode=production\napp.$$flag\n");
     const std::string syslog = scratch.file("syslog");
     const std::string vm = scratch.file("vm");
     setenv("VELTA_LOG_CAPTURE", syslog.c_str(), 1);
@@ -98,31 +112,34 @@ TEST(LauncherAllocation, EveryFailedAllocationEndsTheRunCleanly)
 
     // The VM is created from the complete options or not at all.
     const std::string creation = "version 0x00010002\nignoreUnrecognized 0\nnOptions 4\n"
-                                 "option -Djava.class.path=/opt/app.jar:/opt/lib/*\noption -Xmx64m\n"
-                                 "option -Dapp.mode=production\noption -Dapp.flag\n";
+                                 "option -Djava.class.path=" + scratch.path + "/app.jar:" + scratch.file("lib/x.jar")
+                               + "\noption -Xmx64m\noption -Dapp.mode=production\noption -Dapp.$flag\n";
     const std::string shutdown = "DetachCurrentThread\nDestroyJavaVM\n";
     const std::string found_main = "FindClass " + slashed(long_class) + "\nGetStaticMethodID main\n";
     const std::map<std::string, outcome> outcomes = {
         {"3 Unable to read JVM configuration from " + config + "\n", {1, ""}},
         {"3 Out of memory building the JVM options\n", {1, ""}},
+        // The JDK folder's library path could not be made.
+        {"3 Error loading JVM " + jdk + "\n", {1, ""}},
         // The converted name could not be allocated: see docs/reliability.md.
         {"3 Unable to find main class " + long_class + "\n", {0, creation + shutdown}},
         {"3 Error creating command arguments\n", {0, creation + found_main + shutdown}},
         {"", {0, creation + found_main + "FindClass java/lang/String\nFindClass java/lang/String\n"
-                     "FindClass java/lang/String\nFindClass java/lang/String\n"
-                     "CallStaticVoidMethod 3\nargument alpha\nargument beta gamma\nargument \n" + shutdown}},
+                     "FindClass java/lang/String\nFindClass java/lang/String\nFindClass java/lang/String\n"
+                     "CallStaticVoidMethod 4\nargument alpha\nargument beta gamma\nargument \nargument passed\n"
+                     + shutdown}},
     };
     std::map<std::string, int> sites_per_message;
 
-    std::string arguments[] = {"velta-java", "java", config};
-    char* argv[] = {arguments[0].data(), arguments[1].data(), arguments[2].data()};
+    std::string arguments[] = {"velta-java", "java", config, "passed"};
+    char* argv[] = {arguments[0].data(), arguments[1].data(), arguments[2].data(), arguments[3].data()};
     for (int n = 1;; ++n) {
         SCOPED_TRACE(n);
         std::filesystem::remove(syslog);
         std::filesystem::remove(vm);
         release_launcher_state();
         allocations = {true, 0, n, 0};
-        const int status = launcher_main(3, argv);
+        const int status = launcher_main(4, argv);
         allocations.fail_at = 0;
         const bool completed = allocations.calls < n;
         // What the run kept for the life of the process is all it holds.

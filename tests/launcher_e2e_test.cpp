@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,7 @@ struct java_launch {
                                + "[java.options]\n-Xcheck:jni\n-Xshare:auto\n"
                                + "[java.properties]\nvelta.out=" + out + "\nfile.encoding=UTF-8\nvelta.flag\n"
                                + extra_sections);
-        result = launch({VELTA_JAVA, "java", config}, {}, closed);
+        result = launch({VELTA_JAVA, "java", config}, {}, "", closed);
         out = read_file(out);
     }
 };
@@ -47,11 +48,13 @@ protected:
         EXPECT_EQ(last.process.errors.find("WARNING"), std::string::npos) << last.process.errors;
     }
 
-    // Runs velta-java with each descriptor in `closed` closed.
+    // `jvm` replaces the JDK's libjvm.so as the key "jvm"; each descriptor in
+    // `closed` is closed for velta-java.
     launch_result& run(const std::string& launcher_section, const std::string& extra_sections = "",
-                       const std::vector<int>& closed = {})
+                       const std::string& jvm = "", const std::vector<int>& closed = {})
     {
-        launches.push_back(std::make_unique<java_launch>(GetParam().libjvm, launcher_section, extra_sections, closed));
+        launches.push_back(std::make_unique<java_launch>(jvm.empty() ? GetParam().libjvm : jvm, launcher_section,
+                                                         extra_sections, closed));
         last = launches.back()->result;
         return launches.back()->result;
     }
@@ -209,7 +212,7 @@ TEST_P(OnEveryJdk, ClosedStandardDescriptorsAreNullDevicesNotTheVmsFiles)
 {
     for (const int closed : {0, 1, 2}) {
         SCOPED_TRACE(closed);
-        const launch_result& result = run("mainclass=velta.test.Descriptors\n", "", {closed});
+        const launch_result& result = run("mainclass=velta.test.Descriptors\n", "", "", {closed});
         EXPECT_EQ(result.process.status, 0);
         EXPECT_EQ(out().substr(0, 5), "in -1");
         EXPECT_NE(out().find("fd " + std::to_string(closed) + " /dev/null\n"), std::string::npos) << out();
@@ -270,6 +273,23 @@ TEST_P(OnEveryJdk, AVmThatCannotStartIsReported)
     }
 }
 
+TEST_P(OnEveryJdk, TakesTheJdkFolderWildcardsAndSeparatorsAsWritten)
+{
+    // Before, the VM refused --add-opens:..., and -Dvelta.value:set set a
+    // property named "velta.value:set".
+    scratch_folder lib;
+    std::filesystem::create_symlink(VELTA_TEST_JAR, lib.file("velta-test.jar"));
+    write_file(lib.file("notes.txt"), "");
+    const std::string& libjvm = GetParam().libjvm;
+    const launch_result& result = run("mainclass=velta.test.Echo\nclasspaths=wildcard\noptions=written\n",
+                                      "[wildcard]\n= /nonexistent.jar\n" + lib.path + "/*\n[written]\n-Xcheck:jni\n"
+                                      "--add-opens=java.base/java.lang=ALL-UNNAMED\n-Dvelta.value = set\n",
+                                      libjvm.substr(0, libjvm.rfind("/lib/server/libjvm.so")));
+    EXPECT_EQ(result.process.status, 0);
+    EXPECT_EQ(result.logged, "");
+    EXPECT_EQ(out(), "count 0\njava.class.path " + lib.path + "/velta-test.jar\nvelta.flag \nvelta.value set\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Jdk, OnEveryJdk, testing::ValuesIn(installed_jdks()),
                          [](const testing::TestParamInfo<jdk>& param) { return param.param.name; });
 
@@ -285,7 +305,7 @@ TEST(StandInVm, ReceivesTheConfiguredOptionsExactly)
     EXPECT_EQ(result.logged, "3 Error -3 creating java vm\n");
     EXPECT_EQ(read_file(scratch.file("vm")),
               "version 0x00010002\nignoreUnrecognized 0\nnOptions 5\n"
-              "option -Djava.class.path=x:y:z:w\noption -Xmx64m\noption -Xbootclasspath/a:/b\n"
+              "option -Djava.class.path=x:y:z=w\noption -Xmx64m\noption -Xbootclasspath/a:/b\n"
               "option -Dk=v\noption -Dflag\n");
 }
 
@@ -363,6 +383,68 @@ TEST(Program, HelpAndVersionArePrintedNotTakenAsSections)
     }
 }
 
+TEST(StandInVm, PassedArgumentsAndExpandedValuesReachTheVmAndMainUnchanged)
+{
+    scratch_folder scratch;
+    write_file(scratch.file("c.conf"), "[app]\njvm=${VELTA_TEST_JVM}\nexpand=yes\npassargs=yes\nmainclass=app.Main$Inner\n"
+                                       "mainargs=${CONFDIR} $${HOME}\n[java.classpaths]\n${CONFDIR}/lib/*\n");
+    std::filesystem::create_directories(scratch.file("lib"));
+    write_file(scratch.file("lib/a.jar"), "");
+    const std::map<std::string, std::string> environment = {
+        {"VELTA_TEST_JVM", VELTA_FAKE_JVM}, {"VELTA_FAKE_JVM_RECORD", scratch.file("vm")},
+        {"VELTA_FAKE_JVM_RESULT", "0"}, {"VELTA_FAKE_JVM_CLASS", "app/Main$Inner"}};
+    // A relative configuration path is taken from the working folder.
+    const struct {
+        const char* working_folder;
+        std::string config;
+        std::string folder;
+    } cases[] = {
+        {"", scratch.file("c.conf"), scratch.path},
+        {"/", scratch.file("c.conf").substr(1), scratch.path},
+        {scratch.path.c_str(), ".//c.conf", scratch.path + "/."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.config);
+        std::filesystem::remove(scratch.file("vm"));
+        const launch_result result = launch({VELTA_JAVA, "app", c.config, "two words", "", "${HOME}"}, environment,
+                                            c.working_folder);
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.logged, "");
+        const std::string record = read_file(scratch.file("vm"));
+        const std::string creation = "version 0x00010002\nignoreUnrecognized 0\nnOptions 1\noption -Djava.class.path="
+                                   + c.folder + "/lib/a.jar\nFindClass app/Main$Inner\n";
+        EXPECT_EQ(record.substr(0, creation.size()), creation);
+        EXPECT_NE(record.find("CallStaticVoidMethod 5\nargument " + c.folder + "\nargument ${HOME}\n"
+                              "argument two words\nargument \nargument ${HOME}\n"),
+                  std::string::npos) << record;
+    }
+}
+
+TEST(StandInVm, WrongSettingsAndUndefinedVariablesEndTheRunBeforeTheVm)
+{
+    scratch_folder scratch;
+    const struct {
+        const char* section;
+        const char* logged;
+    } cases[] = {
+        {"passargs=maybe\n", "3 Invalid value maybe for passargs\n"},
+        {"passargs\n", "3 Invalid value  for passargs\n"},
+        {"expand=true\n", "3 Invalid value true for expand\n"},
+        {"expand=NO\n", "3 Invalid value NO for expand\n"},
+        {"expand=yes\nmainclass=${VELTA_UNSET}.Main\n", "3 Undefined variable VELTA_UNSET\n"},
+        {"expand=yes\n[java.options]\n-Xmx1m\n-Xss${VELTA_UNSET_TOO}\n", "3 Undefined variable VELTA_UNSET_TOO\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        write_file(scratch.file("c.conf"), std::string("[java]\njvm=" VELTA_FAKE_JVM "\n") + c.section);
+        const launch_result result = launch({VELTA_JAVA, "java", scratch.file("c.conf")},
+                                            {{"VELTA_FAKE_JVM_RECORD", scratch.file("vm")}});
+        EXPECT_EQ(result.process.status, 1);
+        EXPECT_EQ(result.logged, c.logged);
+        EXPECT_EQ(read_file(scratch.file("vm")), "") << "the VM was created";
+    }
+}
+
 // velta-java-test-sysconfig reads its system configuration from
 // VELTA_TEST_SYSTEM_CONFIG, which these tests write and remove.
 class SystemConfiguration : public testing::Test {
@@ -374,13 +456,15 @@ TEST_F(SystemConfiguration, IsUsedWhenNoFileIsNamed)
 {
     scratch_folder scratch;
     write_file(VELTA_TEST_SYSTEM_CONFIG, "[java]\njvm=" VELTA_FAKE_JVM "\n[java.options]\n-Xjava\n"
-                                         "[app]\njvm=" VELTA_FAKE_JVM "\noptions=app.options\n[app.options]\n-Xapp\n");
+                                         "[app]\njvm=" VELTA_FAKE_JVM "\nproperties=app.properties\nexpand=yes\n"
+                                         "[app.properties]\nfolder=${CONFDIR}\n");
+    const std::string folder = std::filesystem::path(VELTA_TEST_SYSTEM_CONFIG).parent_path();
     const struct {
         std::vector<std::string> arguments;
-        const char* option;
+        std::string option;
     } cases[] = {
         {{VELTA_JAVA_SYSCONFIG}, "option -Xjava\n"},
-        {{VELTA_JAVA_SYSCONFIG, "app"}, "option -Xapp\n"},
+        {{VELTA_JAVA_SYSCONFIG, "app"}, "option -Dfolder=" + folder + "\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.option);

@@ -2,10 +2,12 @@
 #include "config/config.h"
 #include "launcher/launch.h"
 #include "tests/support/launcher_state.h"
+#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -38,18 +40,22 @@ const options_case options_cases[] = {
     {"no section gives no option", "java", "[java]\nmainclass=x\n", {}},
     {"empty class-path section gives the bare option", "java", "[java]\n[java.classpaths]\n",
      {"-Djava.class.path="}},
-    {"class-path entries are joined with the platform separator, values after a colon", "java",
-     "[java.classpaths]\nx\ny\nz=w\n", {"-Djava.class.path=x:y:z:w"}},
+    {"class-path entries are joined with the platform separator and keep their own", "java",
+     "[java.classpaths]\nx\ny\n/opt/app=1.0.jar\nz : w\n", {"-Djava.class.path=x:y:/opt/app=1.0.jar:z:w"}},
     {"a drive-letter entry comes back without the blanks around its separator", "java",
      "[java.classpaths]\nC : \\lib\\app.jar\n", {"-Djava.class.path=C:\\lib\\app.jar"}},
-    {"an entry with neither name nor value adds only its separator", "java",
-     "[java.classpaths]\n=\nx\n", {"-Djava.class.path=:x"}},
+    {"nameless class-path entries are left out", "java", "[java.classpaths]\n=\n= /opt/lib.jar\nx\n:y\n",
+     {"-Djava.class.path=x"}},
     {"order is class path, options, properties, each in list order", "java",
-     "[java.properties]\np1=v1\np2\n[java.options]\n-Xmx64m\n-Xbootclasspath/a=/b\n[java.classpaths]\n/a\n",
-     {"-Djava.class.path=/a", "-Xmx64m", "-Xbootclasspath/a:/b", "-Dp1=v1", "-Dp2"}},
+     "[java.properties]\np1=v1\np2\n[java.options]\n-Xmx64m\n-Xss1m\n[java.classpaths]\n/a\n",
+     {"-Djava.class.path=/a", "-Xmx64m", "-Xss1m", "-Dp1=v1", "-Dp2"}},
     {"either separator gives = in a property", "java", "[java.properties]\na:1\nb = 2\n",
      {"-Da=1", "-Db=2"}},
-    {"a -D option line comes back with a colon", "java", "[java.options]\n-Dx=y\n", {"-Dx:y"}},
+    {"options keep the separator they were written with, without the blanks around it", "java",
+     "[java.options]\n-Dx=y\n--add-opens=java.base/java.lang=ALL-UNNAMED\n-Xbootclasspath/a : /x\n-XX:+UseG1GC\n"
+     "-XX:MaxRAMPercentage=75\n-agentlib:jdwp=transport=dt_socket,server=y\n-Dempty =\n",
+     {"-Dx=y", "--add-opens=java.base/java.lang=ALL-UNNAMED", "-Xbootclasspath/a:/x", "-XX:+UseG1GC",
+      "-XX:MaxRAMPercentage=75", "-agentlib:jdwp=transport=dt_socket,server=y", "-Dempty"}},
     {"keys of the launcher section name the sections", "app",
      "[app]\nclasspaths=cp\noptions=opt\nproperties=prop\n[cp]\n/x\n[opt]\n-Xss1m\n[prop]\nk=v\n"
      "[java.options]\n-Xignored\n",
@@ -57,7 +63,7 @@ const options_case options_cases[] = {
     {"the defaults do not follow the launcher section's name", "app", "[app.options]\n-Xno\n[java.options]\n-Xyes\n",
      {"-Xyes"}},
     {"one section named for options and properties gives each entry twice", "java",
-     "[java]\noptions=both\nproperties=both\n[both]\n-Xa=1\n", {"-Xa:1", "-D-Xa=1"}},
+     "[java]\noptions=both\nproperties=both\n[both]\n-Xa:1\n", {"-Xa:1", "-D-Xa=1"}},
     {"a key naming a missing section gives nothing for it", "java", "[java]\nclasspaths=nowhere\n[java.classpaths]\n/x\n",
      {}},
     {"a key without value names the empty section, not the default", "java",
@@ -73,6 +79,44 @@ TEST(VmOptions, BuildsTheOptionsFromTheNamedSections)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(built_options(c.section, c.text), c.expected);
     }
+}
+
+TEST(VmOptions, ClassPathWildcardsStandForTheJarsOfTheirFolder)
+{
+    namespace fs = std::filesystem;
+    scratch_folder scratch;
+    const std::string s = scratch.path;
+    for (const char* folder : {"/lib/sub", "/lib/sub.jar", "/a:b", "/empty"})
+        fs::create_directories(s + folder);
+    for (const char* file : {"/lib/b.jar", "/lib/a.jar", "/lib/A.JAR", "/lib/c.Jar", "/lib/notes.txt", "/lib/sub/deep.jar",
+                             "/a:b/z.jar"})
+        write_file(s + file, "");
+    fs::create_symlink("a.jar", s + "/lib/link.jar");
+    fs::create_symlink("nowhere.jar", s + "/lib/broken.jar");
+    fs::create_symlink("sub", s + "/lib/folder.jar");
+
+    const struct {
+        const char* name;
+        std::string entries;
+        std::string class_path;
+    } cases[] = {
+        {"files and links to files named .jar or .JAR, sorted bytewise", s + "/lib/*",
+         s + "/lib/A.JAR:" + s + "/lib/a.jar:" + s + "/lib/b.jar:" + s + "/lib/link.jar"},
+        {"a lone * is the current folder", "*", "A.JAR:a.jar:b.jar:link.jar"},
+        {"a folder without jars, or none, gives no entry and no separator", "x\n" + s + "/empty/*\n" + s + "/none/*\ny",
+         "x:y"},
+        {"wildcards that give nothing leave the class path empty", s + "/empty/*\n=*", ""},
+        {"a folder whose name holds a separator", s + "/a:b/*", s + "/a:b/z.jar"},
+        {"a * anywhere else stays as written", "*.jar\n" + s + "/lib*\n*/x\nx:*\nx=*", "*.jar:" + s + "/lib*:*/x:x:*:x=*"},
+    };
+    const fs::path started_in = fs::current_path();
+    fs::current_path(s + "/lib");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(built_options("java", ("[java.classpaths]\n" + c.entries + "\n").c_str()),
+                  std::vector<std::string>{"-Djava.class.path=" + c.class_path});
+    }
+    fs::current_path(started_in);
 }
 
 TEST(VmOptions, NullConfigurationGivesNoOption)

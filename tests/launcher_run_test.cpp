@@ -76,6 +76,10 @@ TEST_F(LauncherRun, VmStartFailuresAreFatalWithTheirMessage)
         {"library without the creation entry", "[java]\njvm=" VELTA_NO_CREATE_VM "\n", "0", "3 Unable to find CreateJavaVM\n"},
         {"creation fails with -1", fake_vm_section(), "-1", "3 Error -1 creating java vm\n"},
         {"creation fails with -6", fake_vm_section(), "-6", "3 Error -6 creating java vm\n"},
+        {"a folder without lib/server/libjvm.so", "[java]\njvm=/\n", "0", "3 Error loading JVM /\n"},
+        // Not the program itself, whose global scope now holds the stand-in
+        // VM's JNI_CreateJavaVM.
+        {"an empty name loads nothing", "[java]\njvm=\n", "0", "3 Error loading JVM \n"},
     };
     for (const failure_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -165,6 +169,36 @@ TEST_F(LauncherRun, EmptyFileIsRefusedLikeAMissingOne)
     const run_result result = run("# no section\n", {"velta-java", "java", "{config}"});
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.logged.find("3 Unable to read JVM configuration from /"), std::string::npos);
+}
+
+TEST_F(LauncherRun, ExpandReplacesVariablesAndDoubleDollarsOnlyOnce)
+{
+    setenv("VELTA_TEST_JVM", VELTA_FAKE_JVM, 1);
+    setenv("VELTA_TEST_HEAP", "64m", 1);
+    setenv("VELTA_TEST_EMPTY", "", 1);
+    setenv("VELTA_FAKE_JVM_CLASS", "a/B$C", 1);
+    const struct {
+        const char* name;
+        const char* config; // after a launcher section that expands jvm
+        const char* calls;  // part of what the VM saw
+        const char* logged;
+    } cases[] = {
+        {"other dollars stay", "[java.properties]\nk${VELTA_TEST_EMPTY} = $ ${} ${1x} ${x-y} ${X $${X} ${VELTA_TEST_HEAP$\n",
+         "option -Dk=$ ${} ${1x} ${x-y} ${X ${X} ${VELTA_TEST_HEAP$\nFindClass a/B$C\n", ""},
+        {"a section named twice", "options=o\nproperties=o\n[o]\n$$$$${VELTA_TEST_HEAP}\n", "option $$64m\noption -D$$64m\n", ""},
+        {"the launcher section named", "options=java\nmainargs=$$$$ '${VELTA_TEST_EMPTY}'\n",
+         "CallStaticVoidMethod 2\nargument $$\nargument \n", ""},
+        {"an unset variable", "[java.options]\n-Xmx1m\n${VELTA_TEST_UNSET}\n", "", "3 Undefined variable VELTA_TEST_UNSET\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const run_result result = run(std::string("[java]\njvm=${VELTA_TEST_JVM}\nmainclass=a.B$C\nexpand=yes\n") + c.config);
+        EXPECT_EQ(result.status, c.logged[0] != '\0' ? 1 : 0);
+        EXPECT_EQ(result.logged, c.logged);
+        EXPECT_NE(result.vm_calls.find(c.calls), std::string::npos) << result.vm_calls;
+        EXPECT_EQ(result.vm_calls.empty(), c.calls[0] == '\0');
+    }
+    unsetenv("VELTA_FAKE_JVM_CLASS");
 }
 
 } // namespace

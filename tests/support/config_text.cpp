@@ -26,8 +26,14 @@ std::string dump_config(const config_section* root)
     std::string out;
     for (const config_section* section = root; section != nullptr; section = section->next) {
         out += "[" + dump_string(section->name) + "]\n";
-        for (const config_property* p = section->properties; p != nullptr; p = p->next)
-            out += dump_string(p->name) + "=" + dump_string(p->value) + "\n";
+        for (const config_property* p = section->properties; p != nullptr; p = p->next) {
+            out += dump_string(p->name);
+            if (p->separator != '\0' || p->value != nullptr) {
+                const char separator[] = {p->separator, '\0'};
+                out += dump_string(separator) + dump_string(p->value);
+            }
+            out += "\n";
+        }
     }
     return out;
 }

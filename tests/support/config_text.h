@@ -12,7 +12,9 @@
 // so a line end or an escaped control byte stays visible.
 std::string dump_string(const char* s);
 
-// One "[name]" line per section, then one "name=value" line per property.
+// One "[name]" line per section, then one line per property: its name, its
+// separator and its value, as in "k=v", "k:(null)"; a line that had no
+// separator reads as its name alone.
 std::string dump_config(const config_section* root);
 
 // The launcher never frees its configuration; tests do, so that

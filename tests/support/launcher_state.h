@@ -5,6 +5,7 @@
 
 #include "launcher/launcher.h"
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ inline void release_launcher_state()
 {
     free_config(launcher.config_root);
     free_vm_options(launcher.init_args.nOptions, launcher.init_args.options);
+    std::free(launcher.jdk_vm_library);
     launcher = launcher_state{};
 }
 
