@@ -40,18 +40,19 @@ constexpr char usage[] =
     "a JDK folder, the libjvm.so it holds) and whether it loads and exports\n"
     "JNI_CreateJavaVM, each VM option exactly as the VM receives it (class-path\n"
     "wildcards expanded; those it takes from JAVA_TOOL_OPTIONS and _JAVA_OPTIONS\n"
-    "marked), the class-path entries, the main class as configured and as\n"
-    "FindClass takes it and the entry that holds it, and each main argument in\n"
-    "brackets. Bytes that are control characters or not UTF-8, and \"^\", are\n"
-    "printed as ^XX, as the configuration escapes them. Lines starting with\n"
-    "\"warning:\" point at what a launch would not report: a missing class-path\n"
-    "entry or section, a main class on none of the entries, a configuration\n"
-    "that others may write. With classcache, last: the archive's path and\n"
-    "whether it exists, and the options a launch adds before and after those\n"
-    "above, or why the cache would not be used; nothing is made or removed.\n"
+    "marked) and the stack that -Xss asks for main, the class-path entries, the\n"
+    "main class as configured and as FindClass takes it and the entry that\n"
+    "holds it, and each main argument in brackets. Bytes that are control\n"
+    "characters or not UTF-8, and \"^\", are printed as ^XX, as the\n"
+    "configuration escapes them. Lines starting with \"warning:\" point at what\n"
+    "a launch would not report: a missing class-path entry or section, a main\n"
+    "class on none of the entries, a configuration that others may write.\n"
+    "With classcache, last: the archive's path and whether it exists, and the\n"
+    "options a launch adds before and after those above, or why the cache\n"
+    "would not be used; nothing is made or removed.\n"
     "\n"
     "  --start    also create the VM, load the main class, find its\n"
-    "             main(String[]) and make the argument array, then destroy the\n"
+    "             main method and make the argument array, then destroy the\n"
     "             VM; main is not called, but the class's static initializer\n"
     "             runs. The class cache's folder is made, but no archive is\n"
     "             kept from a VM that did not run main\n"
@@ -266,6 +267,9 @@ void print_vm_options()
         print_line("", launcher.init_args.options[i].optionString);
     }
     print_environment_options("_JAVA_OPTIONS", &number);
+    // velta-java takes the VM's creation and main to a thread of its own.
+    if (const size_t stack_size = requested_stack_size(launcher.init_args); stack_size != 0)
+        std::printf("Main's stack: %zu bytes, on a thread of its own\n", stack_size);
 }
 
 // The class path the VM will search: the last java.class.path option, as
@@ -417,7 +421,8 @@ int check_start()
     }
     std::printf("  VM created\n");
     if (launcher.main_method != nullptr)
-        std::printf("  main class loaded, main(String[]) found\n");
+        std::printf("  main class loaded, %smain(%s) found\n", launcher.main_constructor != nullptr ? "instance " : "",
+                    launcher.main_takes_arguments ? "String[]" : "");
     if (launcher.main_arguments != nullptr)
         std::printf("  String[%d] of main arguments made; main not called\n",
                     static_cast<int>(launcher.main_argument_count));

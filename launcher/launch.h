@@ -7,6 +7,7 @@
 
 #include "launcher/launcher.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // Takes the launch's steps in order, from launcher.next_step up to, not
@@ -21,6 +22,19 @@
 // stops before launch_main_call may skip main by setting next_step to
 // launch_shutdown, so that the VM is still shut down as after main.
 int continue_launch(launch_step stop);
+
+// Returns the stack size in bytes that the last -Xss<size> or
+// -XX:ThreadStackSize=<KiB> among the options of `init_args` asks for, its
+// size written as HotSpot takes it: decimal digits, then at most one of k/K,
+// m/M and g/G. Returns 0 when there is no such option, and when the last one
+// asks for 0 or has a size this cannot read.
+size_t requested_stack_size(const JavaVMInitArgs& init_args);
+
+// Takes the launch's remaining steps, continue_launch(launch_end), on a new
+// thread whose stack holds `stack_size` bytes (at least 64 KiB and what any
+// thread needs, in whole pages), and returns the exit status once that thread has
+// ended. When no such thread can be started, takes them on this thread.
+int finish_launch_on_stack(size_t stack_size);
 
 // Returns whether the launch takes `step` now: it is the next step and lies
 // before the stop. If so, the step counts as taken, whatever its outcome.

@@ -9,6 +9,8 @@ namespace {
 
 int choose_configuration()
 {
+    // First, so that not even the configuration file takes their place.
+    open_closed_standard_descriptors();
     launcher.section_name = launcher.argument_count >= 2 ? launcher.arguments[1] : default_launcher_section;
     if (launcher.argument_count >= 3) {
         launcher.config_root = read_config_file(launcher.arguments[2]);
@@ -135,5 +137,11 @@ int launcher_main(int32_t argument_count, char** arguments)
 {
     launcher.argument_count = argument_count;
     launcher.arguments = arguments;
-    return continue_launch(launch_end);
+    continue_launch(launch_vm_creation);
+    // The VM gives the -Xss size to the threads it starts, not to the one
+    // that creates it and runs main: that thread is started here with it.
+    // Without the option the launch stays on the process's first thread,
+    // whose stack is the ulimit's.
+    const size_t stack_size = launcher.next_step == launch_vm_creation ? requested_stack_size(launcher.init_args) : 0;
+    return stack_size != 0 ? finish_launch_on_stack(stack_size) : continue_launch(launch_end);
 }

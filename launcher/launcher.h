@@ -1,5 +1,6 @@
 // The launcher: from its command line and configuration to a Java VM running
-// the configured main class in this process, on this thread.
+// the configured main class in this process, on this thread, or on a thread
+// of its own when the VM options ask for a stack size.
 //
 // Every failure is reported once, with log_error (platform/platform.h), by
 // the function that decides what it means for the run; nothing here writes
@@ -16,16 +17,17 @@
 // The steps of a launch, in the order it takes them (see continue_launch in
 // launcher/launch.h).
 enum launch_step : int32_t {
-    launch_configuration,     // choose the launcher section and the configuration
+    launch_configuration,     // open /dev/null on closed standard descriptors,
+                              // choose the launcher section and the configuration
     launch_settings,          // read the launcher section's keys
     launch_vm_options,        // build the VM's options from the configuration
     launch_vm_library,        // load the VM library and find its JNI_CreateJavaVM
     launch_class_cache_plan,  // decide whether the class cache takes part, looking only
     launch_class_cache,       // make the cache's folder ready and add its options
     launch_vm_creation,       // create the VM
-    launch_main_method,       // find the main class and its main(String[])
+    launch_main_method,       // find the main class and its main method
     launch_main_arguments,    // make main's String[]
-    launch_main_call,         // call main; the VM reports an exception it leaves
+    launch_main_call,         // call main; an exception it leaves stays pending
     launch_shutdown,          // detach this thread from the VM, destroy the VM,
                               // finish the class cache
     launch_end,
@@ -67,7 +69,10 @@ struct launcher_state {
                                       // cache adds, empty when it is not used (refusal: why)
     bool creating_vm;                 // JNI_CreateJavaVM runs and has not returned
     jclass main_class;                // launch_main_method: null when not found
-    jmethodID main_method;
+    jmethodID main_method;            // main(String[]) or main(), static or not
+    bool main_takes_arguments;        // main(String[]) rather than main()
+    jmethodID main_constructor;       // the class's constructor (), null when
+                                      // main is static
     jobjectArray main_arguments;      // launch_main_arguments: null when not made
     int32_t main_argument_count;
     bool main_called;                 // launch_main_call: main was called
@@ -90,7 +95,10 @@ inline constexpr char default_expand_variables[] = "no";
 // 1. Element 1 of `arguments` names the launcher section (default "java"),
 // element 2 a configuration file (default: the system configuration); later
 // elements are main's last arguments when the launcher section says
-// passargs = yes, and are ignored otherwise.
+// passargs = yes, and are ignored otherwise. When the VM options ask for a
+// stack size (see requested_stack_size in launcher/launch.h), the launch goes
+// on from the VM's creation on a new thread with that stack, which this one
+// waits for.
 //
 // With expand = yes, the settings step replaces strings of the configuration
 // in use by their expansions (see expand_configuration in launch.h): the
@@ -126,12 +134,21 @@ int build_vm_init_args();
 // what build_vm_init_args made.
 void free_vm_options(int32_t count, JavaVMOption* options);
 
-// Runs static main(String[]) of `class_name` (dot-separated) with the
-// arguments split from `argument_string`: finds the class and its method,
-// makes the String[], calls main. Returns 0 when main returned without an
-// exception pending; -1 after logging a missing class, method or argument
-// array, or after the VM has described the exception main left. Takes only
-// the steps the launch has not taken yet and that lie before its stop.
+// Runs the main method of `class_name` (dot-separated) with the arguments
+// split from `argument_string`: finds the class and its method, makes the
+// String[], calls main. The method is a static main(String[]) of any
+// access; failing that, the first that the class has or inherits and that
+// is not private of: main(String[]) not static, main() static, main() not
+// static. main() is called without the arguments; a main that is not static,
+// on a new instance made by the class's own constructor without arguments,
+// which must not be private either.
+// Returns 0 when main returned without an exception pending. Returns -1
+// after logging a missing class, method, constructor or argument array (an
+// exception the VM's lookup of the class or of main left stays pending), or
+// when the constructor or main left an exception, which stays pending for
+// the detaching of the thread to hand to the uncaught-exception handler.
+// Takes only the steps the launch has not taken yet and that lie before its
+// stop.
 int run_main_class(const char* class_name, const char* argument_string);
 
 // Returns FindClass of `class_name` with every "." turned into "/"; names of

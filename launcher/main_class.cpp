@@ -161,16 +161,93 @@ int make_main_argument_vector(const char* argument_string, int32_t* count, char*
 
 namespace {
 
+constexpr char main_with_arguments[] = "([Ljava/lang/String;)V";
+constexpr char main_without_arguments[] = "()V";
+constexpr jint private_modifier = 0x0002; // java.lang.reflect.Modifier.PRIVATE
+
+struct main_form {
+    const char* signature;
+    bool is_static;
+};
+
+// What the java command of JDK 25 runs when a class has no static
+// main(String[]), in the order it tries them.
+constexpr main_form later_main_forms[] = {
+    {main_with_arguments, false},
+    {main_without_arguments, true},
+    {main_without_arguments, false},
+};
+
+// Returns the method `name` with `signature`, static or not as asked, that
+// JNI finds for `owner` (its own or inherited; a constructor only its own),
+// when there is one and it is not private; otherwise null, with no
+// exception pending.
+jmethodID find_non_private_method(JNIEnv* env, jclass owner, const char* name, const char* signature, bool is_static)
+{
+    // Each lookup runs only when the one before it succeeded, so no call is
+    // made with an exception pending.
+    jmethodID method = is_static ? env->GetStaticMethodID(owner, name, signature) : env->GetMethodID(owner, name, signature);
+    jobject reflected = method != nullptr ? env->ToReflectedMethod(owner, method, is_static) : nullptr;
+    jclass member = reflected != nullptr ? env->FindClass("java/lang/reflect/Member") : nullptr;
+    jmethodID get_modifiers = member != nullptr ? env->GetMethodID(member, "getModifiers", "()I") : nullptr;
+    const jint modifiers = get_modifiers != nullptr ? env->CallIntMethod(reflected, get_modifiers) : private_modifier;
+    const bool usable = !env->ExceptionCheck() && (modifiers & private_modifier) == 0;
+    env->ExceptionClear();
+    if (member != nullptr)
+        env->DeleteLocalRef(member);
+    if (reflected != nullptr)
+        env->DeleteLocalRef(reflected);
+    return usable ? method : nullptr;
+}
+
+// Returns the first of later_main_forms that `main_class` has, with its
+// method in *method; null when it has none. The exception that the failed
+// lookup of a static main(String[]) left pending is then pending again, so
+// that the VM reports a class without main as it always has.
+const main_form* find_later_main_form(JNIEnv* env, jclass main_class, jmethodID* method)
+{
+    jthrowable static_lookup_failure = env->ExceptionOccurred();
+    env->ExceptionClear();
+    const main_form* found = nullptr;
+    for (const main_form& form : later_main_forms) {
+        *method = find_non_private_method(env, main_class, "main", form.signature, form.is_static);
+        if (*method != nullptr) {
+            found = &form;
+            break;
+        }
+    }
+    if (static_lookup_failure != nullptr) {
+        if (found == nullptr)
+            env->Throw(static_lookup_failure);
+        env->DeleteLocalRef(static_lookup_failure);
+    }
+    return found;
+}
+
 int find_main_method(const char* class_name)
 {
-    launcher.main_class = find_class_dotted(launcher.env, class_name);
-    if (launcher.main_class == nullptr) {
+    JNIEnv* env = launcher.env;
+    jclass main_class = launcher.main_class = find_class_dotted(env, class_name);
+    if (main_class == nullptr) {
         log_error("Unable to find main class %s", class_name);
         return -1;
     }
-    launcher.main_method = launcher.env->GetStaticMethodID(launcher.main_class, "main", "([Ljava/lang/String;)V");
-    if (launcher.main_method == nullptr) {
+    // A static main(String[]), of any access, runs as it always has.
+    launcher.main_takes_arguments = true;
+    launcher.main_method = env->GetStaticMethodID(main_class, "main", main_with_arguments);
+    if (launcher.main_method != nullptr)
+        return 0;
+    const main_form* form = find_later_main_form(env, main_class, &launcher.main_method);
+    if (form == nullptr) {
         log_error("Class %s does not have a main method", class_name);
+        return -1;
+    }
+    launcher.main_takes_arguments = form->signature == main_with_arguments;
+    if (form->is_static)
+        return 0;
+    launcher.main_constructor = find_non_private_method(env, main_class, "<init>", main_without_arguments, false);
+    if (launcher.main_constructor == nullptr) {
+        log_error("Class %s does not have a non-private constructor without arguments", class_name);
         return -1;
     }
     return 0;
@@ -194,14 +271,23 @@ int make_main_arguments(const char* argument_string)
 
 int call_main_method()
 {
+    // main() takes none of the arguments passed: the VM reads as many as the
+    // method's signature names.
     JNIEnv* env = launcher.env;
     launcher.main_called = true;
-    env->CallStaticVoidMethod(launcher.main_class, launcher.main_method, launcher.main_arguments);
-    if (env->ExceptionCheck()) {
-        env->ExceptionDescribe();
-        return -1;
+    if (launcher.main_constructor == nullptr) {
+        env->CallStaticVoidMethod(launcher.main_class, launcher.main_method, launcher.main_arguments);
+    } else {
+        jobject instance = env->NewObject(launcher.main_class, launcher.main_constructor);
+        if (instance != nullptr) {
+            env->CallVoidMethod(instance, launcher.main_method, launcher.main_arguments);
+            env->DeleteLocalRef(instance);
+        }
     }
-    return 0;
+    // An exception that the constructor or main left stays pending: detaching
+    // the thread hands it to the thread's uncaught-exception handler, the
+    // program's own when it installed one, else the VM's, which prints it.
+    return env->ExceptionCheck() ? -1 : 0;
 }
 
 } // namespace

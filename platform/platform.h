@@ -1,7 +1,7 @@
 // What the launcher needs of the operating system, as Linux provides it. The
-// memory, file and loader functions are glibc's; this header adds the one
-// function through which every message goes, the constants whose values are
-// Linux's own, and the system configuration.
+// memory, file, loader and thread functions are glibc's; this header adds the
+// one function through which every message goes, the constants whose values
+// are Linux's own, the standard descriptors and the system configuration.
 #pragma once
 
 #include "config/config.h"
@@ -29,6 +29,12 @@ inline constexpr int vm_library_load_mode = RTLD_NOW | RTLD_GLOBAL;
 
 // The VM on Linux separates the entries of java.class.path with ":".
 inline constexpr char class_path_separator = ':';
+
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
+// no file the process opens later, the VM's own among them, becomes its
+// standard input, output or error. A descriptor on which /dev/null cannot be
+// opened stays closed. Logs nothing.
+void open_closed_standard_descriptors();
 
 // Returns the path of the system configuration file, fixed when the
 // launcher was built (the CMake cache variable VELTA_SYSTEM_CONFIG).

@@ -235,6 +235,13 @@ TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
                                        "-Xlog:cds=off,cds+dynamic=off\n  option added last: -XX:SharedArchiveFile="
                                        + archive + "\n"),
               std::string::npos);
+
+    write_file(scratch.file("instance.conf"), "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.InstanceMainWithoutArguments\n"
+                                              "[java.classpaths]\n" VELTA_TEST_JAR "\n");
+    const launch_result instance = launch({VELTA_JAVA_CHECK, "--start", "java", scratch.file("instance.conf")});
+    EXPECT_EQ(instance.process.status, 0);
+    EXPECT_NE(instance.process.output.find("  main class loaded, instance main() found\n"), std::string::npos)
+        << instance.process.output;
 }
 
 TEST(Checker, ReportsAVmThatEndsTheProcessAndFails)
@@ -284,6 +291,8 @@ TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
         {"a wildcard without jars", "classpaths=wild\n[wild]\n" + scratch.file("classes") + "/*\n",
          "warning: class-path entry " + scratch.file("classes") + "/* matches no jar\n", false},
         {"a configuration others may write", "", "is writable by group or others", true},
+        {"no warning: a stack size for main", "options=stack\n[stack]\n-Xss2m\n",
+         "-Xss2m\nMain's stack: 2097152 bytes, on a thread of its own\n", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -27,7 +27,8 @@ struct java_launch {
     launch_result result;
     std::string out;
 
-    java_launch(const std::string& libjvm, const std::string& launcher_section, const std::string& extra_sections = "")
+    java_launch(const std::string& libjvm, const std::string& launcher_section, const std::string& extra_sections,
+                const std::vector<int>& closed)
     {
         out = scratch.file("out");
         const std::string config = scratch.file("launcher.conf");
@@ -36,7 +37,7 @@ struct java_launch {
                                + "[java.options]\n-Xcheck:jni\n-Xshare:auto\n"
                                + "[java.properties]\nvelta.out=" + out + "\nfile.encoding=UTF-8\nvelta.flag\n"
                                + extra_sections);
-        result = launch({VELTA_JAVA, "java", config});
+        result = launch({VELTA_JAVA, "java", config}, {}, "", closed);
         out = read_file(out);
     }
 };
@@ -50,12 +51,13 @@ protected:
         EXPECT_EQ(last.process.errors.find("WARNING"), std::string::npos) << last.process.errors;
     }
 
-    // `jvm` replaces the JDK's libjvm.so as the key "jvm".
+    // `jvm` replaces the JDK's libjvm.so as the key "jvm"; each descriptor in
+    // `closed` is closed for velta-java.
     launch_result& run(const std::string& launcher_section, const std::string& extra_sections = "",
-                       const std::string& jvm = "")
+                       const std::string& jvm = "", const std::vector<int>& closed = {})
     {
         launches.push_back(std::make_unique<java_launch>(jvm.empty() ? GetParam().libjvm : jvm, launcher_section,
-                                                         extra_sections));
+                                                         extra_sections, closed));
         last = launches.back()->result;
         return launches.back()->result;
     }
@@ -106,6 +108,10 @@ TEST_P(OnEveryJdk, MainClassFailuresAreReportedAndEndWithTheFailStatus)
         {"", "3 Unable to find main class velta.os.Shell\n", "", 0},
         {"mainclass=velta.test.Throws\nfailstatus=1\n", "", "java.lang.IllegalStateException: thrown by velta.test.Throws", 1},
         {"mainclass=velta.test.Recurse\nfailstatus=0\n", "", "java.lang.StackOverflowError", 0},
+        {"mainclass=velta.test.PrivateConstructor\nfailstatus=3\n",
+         "3 Class velta.test.PrivateConstructor does not have a non-private constructor without arguments\n", "", 3},
+        {"mainclass=velta.test.ThrowingConstructor\nfailstatus=4\n", "",
+         "Exception in thread \"main\" java.lang.IllegalStateException: thrown by the constructor of velta.test.ThrowingConstructor", 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section);
@@ -114,6 +120,49 @@ TEST_P(OnEveryJdk, MainClassFailuresAreReportedAndEndWithTheFailStatus)
         EXPECT_EQ(result.logged, c.logged);
         EXPECT_EQ(result.process.output, "");
         EXPECT_NE(result.process.errors.find(c.described), std::string::npos) << result.process.errors.substr(0, 400);
+    }
+}
+
+TEST_P(OnEveryJdk, MainMethodsOfJdk25RunInTheJavaCommandsOrder)
+{
+    const struct {
+        const char* section;
+        const char* printed;
+    } cases[] = {
+        {"mainclass=velta.test.InstanceMain\nmainargs=a b\n", "main(String[]) of velta.test.InstanceMain with 2 arguments\n"},
+        {"mainclass=velta.test.InheritedMain\n", "main(String[]) of velta.test.InheritedMain with 0 arguments\n"},
+        {"mainclass=velta.test.StaticMainWithoutArguments\nmainargs=a\n", "static main()\n"},
+        {"mainclass=velta.test.InstanceMainWithoutArguments\n", "main() of velta.test.InstanceMainWithoutArguments\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        const launch_result& result = run(c.section);
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.logged + result.process.errors + result.process.output, c.printed);
+    }
+}
+
+TEST_P(OnEveryJdk, MainsExceptionGoesToTheUncaughtExceptionHandler)
+{
+    // Without a handler of the program's, the VM's prints it as under java.
+    const std::string reported = run_process({GetParam().java, "-cp", VELTA_TEST_JAR, "velta.test.Throws"}, {}).errors;
+    const std::string handled = "handled in main: java.lang.IllegalStateException: thrown by velta.test.Handled\n";
+    const struct {
+        const char* section;
+        int status;
+        std::string printed;
+        std::string errors;
+    } cases[] = {
+        {"mainclass=velta.test.Handled\n", 0, handled, ""},
+        {"mainclass=velta.test.Handled\nmainargs=3\n", 3, handled, ""},
+        {"mainclass=velta.test.Throws\n", 0, "", reported},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        const launch_result& result = run(c.section);
+        EXPECT_EQ(result.process.status, c.status);
+        EXPECT_EQ(result.process.output, c.printed);
+        EXPECT_EQ(result.process.errors, c.errors);
     }
 }
 
@@ -162,6 +211,44 @@ TEST_P(OnEveryJdk, AnArgumentTheVmCannotHoldIsReportedAndMainNotCalled)
     EXPECT_EQ(out(), "");
 }
 
+TEST_P(OnEveryJdk, ClosedStandardDescriptorsAreNullDevicesNotTheVmsFiles)
+{
+    for (const int closed : {0, 1, 2}) {
+        SCOPED_TRACE(closed);
+        const launch_result& result = run("mainclass=velta.test.Descriptors\n", "", "", {closed});
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(out().substr(0, 5), "in -1");
+        EXPECT_NE(out().find("fd " + std::to_string(closed) + " /dev/null\n"), std::string::npos) << out();
+    }
+}
+
+// `command` run with its stack limited to `limit` (ulimit -s: KiB, or
+// "unlimited").
+std::vector<std::string> with_stack_limit(const std::string& limit, std::vector<std::string> command)
+{
+    command.insert(command.begin(), {"/bin/sh", "-c", "ulimit -s " + limit + " && exec \"$@\"", "sh"});
+    return command;
+}
+
+TEST_P(OnEveryJdk, XssSizesMainsStackAsUnderTheJavaCommand)
+{
+    // -Xint makes the depth depend on the stack alone.
+    scratch_folder scratch;
+    const std::string config = scratch.file("depth.conf");
+    write_file(config, "[java]\njvm=" + GetParam().libjvm + "\nmainclass=velta.test.Depth\n"
+                       "[java.classpaths]\n" VELTA_TEST_JAR "\n[java.options]\n-Xcheck:jni\n-Xint\n-Xss32m\n");
+    for (const char* limit : {"2048", "8192", "unlimited"}) {
+        SCOPED_TRACE(limit);
+        const process_result java = run_process(
+            with_stack_limit(limit, {GetParam().java, "-Xcheck:jni", "-Xint", "-Xss32m", "-cp", VELTA_TEST_JAR, "velta.test.Depth"}), {});
+        last = launch(with_stack_limit(limit, {VELTA_JAVA, "java", config}));
+        ASSERT_EQ(last.process.status, 0) << last.process.errors;
+        const double ratio = std::stod(last.process.output) / std::stod(java.output);
+        EXPECT_GE(ratio, 0.95) << last.process.output << " against " << java.output;
+        EXPECT_LE(ratio, 1.05) << last.process.output << " against " << java.output;
+    }
+}
+
 TEST_P(OnEveryJdk, AVmThatCannotStartIsReported)
 {
     // HotSpot refuses some options by its result, and ends the process
@@ -174,6 +261,9 @@ TEST_P(OnEveryJdk, AVmThatCannotStartIsReported)
         {"-Xno-such-option\n", "3 Error -1 creating java vm\n", ""},
         {"-XX:+NoSuchFlag\n", "3 Error -6 creating java vm\n", ""},
         {"-Xmx1k\n", "3 Java VM exited with status 1 while starting\n", "Too small maximum heap"},
+        {"-Xss1m\n-Xmx1k\n", "3 Java VM exited with status 1 while starting\n", "Too small maximum heap"},
+        // On a thread of 64 KiB the VM gets as far as refusing the size itself.
+        {"-Xss1k\n", "3 Error -1 creating java vm\n", "The Java thread stack size specified is too small"},
         {"-XX:+UseSerialGC\n-XX:+UseG1GC\n", "3 Java VM exited with status 1 while starting\n",
          "Multiple garbage collectors selected"},
     };
@@ -210,12 +300,14 @@ bool is_archive_name(const std::string& name)
 
 // The keys and sections of launches that share a class cache: their options
 // are part of an archive's digest, so velta.out is the same file for each,
-// and -Xlog:class+load shows where each class came from.
+// and -Xlog:class+load shows where each class came from. "options=stack"
+// before these keys runs the launch on a thread of its own.
 struct cached_launches {
     scratch_folder scratch;
     std::string cache = scratch.file("cache");
     std::string keys = "classcache=" + cache + "\noptions=logged\nproperties=fixed\n";
-    std::string sections = "[logged]\n-Xcheck:jni\n-Xlog:class+load\n[fixed]\nvelta.out=" + scratch.file("out") + "\n";
+    std::string sections = "[logged]\n-Xcheck:jni\n-Xlog:class+load\n[stack]\n-Xcheck:jni\n-Xlog:class+load\n-Xss4m\n"
+                           "[fixed]\nvelta.out=" + scratch.file("out") + "\n";
     std::string out() const { return read_file(scratch.file("out")); }
 };
 
@@ -237,6 +329,7 @@ TEST_P(OnEveryJdk, ClassCacheMapsTheSecondLaunchFromAnArchiveWrittenUnderATempNa
     } cases[] = {
         {"velta.test.CacheProbe", "", 0, "", true},
         {"velta.test.Exit", "mainargs=7\n", 7, "", true}, // System.exit: the archive is renamed at exit()
+        {"velta.test.Echo", "options=stack\n", 0, "", true},
         {"velta.test.Missing", "failstatus=3\n", 3, "3 Unable to find main class velta.test.Missing\n", false},
     };
     for (const auto& c : cases) {
@@ -260,7 +353,7 @@ TEST_P(OnEveryJdk, ClassCacheMapsTheSecondLaunchFromAnArchiveWrittenUnderATempNa
         if (!c.kept)
             continue;
         const std::string archive = cache + "/" + added[0];
-        const std::string probed = c.kept && c.status == 0 ? cached.out() : "";
+        const std::string probed = std::string(c.main_class) == "velta.test.CacheProbe" ? cached.out() : "";
         const launch_result& second = run(section, cached.sections);
         EXPECT_EQ(second.process.status, c.status);
         EXPECT_NE(second.process.output.find(mapped_from_archive(c.main_class)), std::string::npos);
@@ -288,8 +381,8 @@ TEST_P(OnEveryJdk, ClassCacheTakesTwoLaunchesAtOnceAndNeverMapsATruncatedArchive
     const std::string& cache = cached.cache;
     const std::string section = "mainclass=velta.test.Echo\nmainargs=x\n" + cached.keys;
     std::unique_ptr<java_launch> at_once[2];
-    std::thread other([&] { at_once[1] = std::make_unique<java_launch>(GetParam().libjvm, section, cached.sections); });
-    at_once[0] = std::make_unique<java_launch>(GetParam().libjvm, section, cached.sections);
+    std::thread other([&] { at_once[1] = std::make_unique<java_launch>(GetParam().libjvm, section, cached.sections, std::vector<int>{}); });
+    at_once[0] = std::make_unique<java_launch>(GetParam().libjvm, section, cached.sections, std::vector<int>{});
     other.join();
     for (const auto& launched : at_once) {
         EXPECT_EQ(launched->result.process.status, 0);

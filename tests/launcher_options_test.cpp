@@ -1,11 +1,12 @@
 // The VM's init-args record as the launcher builds it from configuration.
 #include "config/config.h"
-#include "launcher/launcher.h"
+#include "launcher/launch.h"
 #include "tests/support/launcher_state.h"
 #include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -126,6 +127,38 @@ TEST(VmOptions, NullConfigurationGivesNoOption)
     EXPECT_EQ(launcher.init_args.nOptions, 0);
     EXPECT_EQ(launcher.init_args.version, JNI_VERSION_1_2);
     release_launcher_state();
+}
+
+TEST(VmOptions, TheLastStackSizeOptionSizesMainsStack)
+{
+    const struct {
+        std::vector<const char*> options;
+        size_t expected;
+    } cases[] = {
+        {{}, 0}, {{"-Xmx1g", "-XX:+UseG1GC", "-Xs", "-XX:ThreadStackSizes=1", "-xss1m"}, 0},
+        {{"-Xss2048"}, 2048}, {{"-Xss3k"}, 3 << 10}, {{"-Xss3K"}, 3 << 10}, {{"-Xss2m"}, 2 << 20},
+        {{"-Xss2M"}, 2 << 20}, {{"-Xss1g"}, 1 << 30}, {{"-Xss1G"}, 1 << 30},
+        {{"-XX:ThreadStackSize=4096"}, 4 << 20}, {{"-XX:ThreadStackSize=1k"}, 1 << 20},
+        {{"-Xss1m", "-Xss2m"}, 2 << 20}, {{"-Xss1m", "-XX:ThreadStackSize=4096", "-Xmx1g"}, 4 << 20},
+        {{"-XX:ThreadStackSize=4096", "-Xss1m"}, 1 << 20}, {{"-Xss1m", "-Xss0"}, 0},
+        // A size that cannot be read, even after one that can, leaves the
+        // VM to judge it.
+        {{"-Xss1m", "-Xss"}, 0}, {{"-Xss1m", "-Xss1t"}, 0}, {{"-Xss1m", "-Xss0x100000"}, 0},
+        {{"-Xss1m", "-Xss1mb"}, 0}, {{"-Xss1m", "-Xss-1"}, 0}, {{"-Xss1m", "-Xss 1m"}, 0},
+        {{"-Xss1m", "-Xss18446744073709551616"}, 0}, {{"-Xss1m", "-Xss17179869184g"}, 0},
+        {{"-Xss1m", "-XX:ThreadStackSize=18014398509481984"}, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<JavaVMOption> options;
+        std::string trace;
+        for (const char* option : c.options) {
+            options.push_back({const_cast<char*>(option), nullptr});
+            trace += std::string(option) + " ";
+        }
+        SCOPED_TRACE(trace);
+        const JavaVMInitArgs init_args{JNI_VERSION_1_2, static_cast<jint>(options.size()), options.data(), JNI_FALSE};
+        EXPECT_EQ(requested_stack_size(init_args), c.expected);
+    }
 }
 
 } // namespace

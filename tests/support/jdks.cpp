@@ -30,7 +30,7 @@ std::vector<jdk> installed_jdks()
         }
         std::string name = entry.path().filename().string();
         std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-        found.push_back({name, libjvm.string(), major});
+        found.push_back({name, libjvm.string(), (entry.path() / "bin/java").string(), major});
     }
     std::sort(found.begin(), found.end(), [](const jdk& a, const jdk& b) { return a.name < b.name; });
     return found;

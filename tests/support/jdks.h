@@ -8,6 +8,7 @@
 struct jdk {
     std::string name; // the folder's name with every other character than a letter or digit as "_"
     std::string libjvm;
+    std::string java; // its java command
     int major;
 };
 

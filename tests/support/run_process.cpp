@@ -13,7 +13,8 @@
 extern char** environ;
 
 process_result run_process(const std::vector<std::string>& arguments,
-                           const std::map<std::string, std::string>& environment, const std::string& working_folder)
+                           const std::map<std::string, std::string>& environment, const std::string& working_folder,
+                           const std::vector<int>& closed)
 {
     std::vector<std::string> variables;
     for (char** variable = environ; *variable != nullptr; ++variable) {
@@ -41,6 +42,8 @@ process_result run_process(const std::vector<std::string>& arguments,
     posix_spawn_file_actions_addopen(&actions, 2, scratch.file("err").c_str(), O_WRONLY | O_CREAT, 0600);
     if (!working_folder.empty())
         posix_spawn_file_actions_addchdir_np(&actions, working_folder.c_str());
+    for (const int descriptor : closed)
+        posix_spawn_file_actions_addclose(&actions, descriptor);
     pid_t child = 0;
     const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -57,13 +60,13 @@ process_result run_process(const std::vector<std::string>& arguments,
 }
 
 launch_result launch(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
-                     const std::string& working_folder)
+                     const std::string& working_folder, const std::vector<int>& closed)
 {
     scratch_folder capture;
     chmod(capture.path.c_str(), 0777);
     std::map<std::string, std::string> variables = environment;
     variables["LD_PRELOAD"] = VELTA_SYSLOG_CAPTURE;
     variables["VELTA_SYSLOG_CAPTURE"] = capture.file("syslog");
-    process_result process = run_process(arguments, variables, working_folder);
+    process_result process = run_process(arguments, variables, working_folder, closed);
     return {process, read_file(capture.file("syslog"))};
 }

@@ -13,10 +13,11 @@ struct process_result {
 
 // Runs `arguments` (element 0 is the program's path) with this process's
 // environment plus `environment`, in `working_folder` unless it is empty,
-// and waits for it.
+// and waits for it. Its standard input is /dev/null; each of descriptors 0, 1
+// and 2 in `closed` is closed instead.
 process_result run_process(const std::vector<std::string>& arguments,
                            const std::map<std::string, std::string>& environment,
-                           const std::string& working_folder = "");
+                           const std::string& working_folder = "", const std::vector<int>& closed = {});
 
 struct launch_result {
     process_result process;
@@ -28,4 +29,4 @@ struct launch_result {
 // writable by anyone, for a program run under another user.
 launch_result launch(const std::vector<std::string>& arguments,
                      const std::map<std::string, std::string>& environment = {},
-                     const std::string& working_folder = "");
+                     const std::string& working_folder = "", const std::vector<int>& closed = {});

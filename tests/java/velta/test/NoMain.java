@@ -1,7 +1,14 @@
 package velta.test;
 
-/** A class without a static main(String[]). */
+/** A class without a main method the launcher may run: its own are private, take an int or return a value. */
 public class NoMain {
-    public void main() {
+    private void main() {
+    }
+
+    void main(int status) {
+    }
+
+    int main(String[] args) {
+        return args.length;
     }
 }

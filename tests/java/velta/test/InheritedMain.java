@@ -1,0 +1,5 @@
+package velta.test;
+
+/** Runs the instance main(String[]) it inherits, on an instance of itself. */
+public class InheritedMain extends InstanceMain {
+}

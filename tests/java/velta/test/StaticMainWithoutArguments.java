@@ -1,0 +1,12 @@
+package velta.test;
+
+/** A static main(), which runs because the main(String[]) beside it is private. */
+public class StaticMainWithoutArguments {
+    private void main(String[] args) {
+        System.out.println("private main(String[])");
+    }
+
+    static void main() {
+        System.out.println("static main()");
+    }
+}

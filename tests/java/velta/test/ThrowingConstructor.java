@@ -1,0 +1,12 @@
+package velta.test;
+
+/** An instance main() whose constructor throws, so that main never runs. */
+public class ThrowingConstructor {
+    ThrowingConstructor() {
+        throw new IllegalStateException("thrown by the constructor of velta.test.ThrowingConstructor");
+    }
+
+    void main() {
+        System.out.println("main()");
+    }
+}
