@@ -355,6 +355,11 @@ const char* find_class_path(const JavaVMOption* options, int32_t option_count)
     return class_path;
 }
 
+namespace {
+
+// Returns the major version of the JDK whose `release` file holds `text`
+// (from its JAVA_VERSION line: "17.0.15" gives 17, "1.8.0_392" gives 8), or
+// -1 when there is no such line or it starts with no number.
 int parse_java_major_version(const char* text)
 {
     static const char key[] = "JAVA_VERSION=";
@@ -381,8 +386,6 @@ int parse_java_major_version(const char* text)
     }
     return major;
 }
-
-namespace {
 
 // Returns the major version of the JDK that the VM library file
 // `vm_library` belongs to (JDK/lib/server/libjvm.so: JDK/release is read),

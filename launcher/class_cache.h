@@ -122,11 +122,6 @@ const char* check_class_cache_folder(const char* folder);
 // does.
 const char* find_class_path(const JavaVMOption* options, int32_t option_count);
 
-// Returns the major version of the JDK whose `release` file holds `text`
-// (from its JAVA_VERSION line: "17.0.15" gives 17, "1.8.0_392" gives 8), or
-// -1 when there is no such line or it starts with no number.
-int parse_java_major_version(const char* text);
-
 // Sets *digest to the digest of what makes an archive valid: the VM
 // library's path, size and modification time, and the modification time of
 // its folder, which holds the base archives an archive is made on top of;

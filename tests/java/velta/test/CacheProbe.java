@@ -1,34 +1,27 @@
 package velta.test;
 
-import java.io.IOException;
 import java.lang.management.ManagementFactory;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
 
-/**
- * Writes to the file named by the property velta.out its process number, the VM options that concern class-data
- * archives, and what the folder of the last archive they name holds while main runs, sorted.
- */
+/** Writes to the file velta.out names its process number, its class-data options, and what their folder holds. */
 public class CacheProbe {
-    public static void main(String[] args) throws IOException {
+    public static void main(String[] args) throws Exception {
         StringBuilder out = new StringBuilder("pid " + ProcessHandle.current().pid() + "\n");
-        Path folder = null;
+        Path archive = null;
         for (String option : ManagementFactory.getRuntimeMXBean().getInputArguments()) {
             if (option.startsWith("-Xlog:cds") || option.contains("Archive")) {
                 out.append(option).append('\n');
-                folder = Paths.get(option.substring(option.indexOf('=') + 1)).getParent();
+                archive = Paths.get(option.substring(option.indexOf('=') + 1));
             }
         }
-        if (folder != null) {
-            try (Stream<Path> files = Files.list(folder)) {
-                out.append("holds ").append(files.map(file -> file.getFileName().toString()).sorted()
-                        .collect(Collectors.joining(" "))).append('\n');
-            }
+        try (Stream<Path> files = Files.list(archive.getParent())) {
+            out.append("holds ").append(files.map(file -> file.getFileName().toString()).sorted()
+                    .collect(Collectors.joining(" "))).append('\n');
         }
-        Files.write(Paths.get(System.getProperty("velta.out")), out.toString().getBytes(StandardCharsets.UTF_8));
+        Files.writeString(Paths.get(System.getProperty("velta.out")), out);
     }
 }
