@@ -379,6 +379,10 @@ void print_class_cache()
         return;
     print_line("Class cache: ", folder);
     const class_cache_plan& plan = launcher.class_cache;
+    if (launcher.create_vm == nullptr) {
+        std::printf("  not planned: the VM library cannot be used\n");
+        return;
+    }
     if (plan.option == nullptr) {
         print_line("  not used: ", plan.refusal);
         return;
