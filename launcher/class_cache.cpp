@@ -271,12 +271,13 @@ bool copy_holding_folder(const char* folder, char (&holder)[PATH_MAX])
         --end;
     while (end > 1 && folder[end - 1] == '/')
         --end;
-    if (end == 0)
-        end = std::strlen(std::strcpy(holder, "."));
-    else if (end >= sizeof holder)
+    if (end == 0) {
+        std::strcpy(holder, ".");
+        return true;
+    }
+    if (end >= sizeof holder)
         return false;
-    else
-        std::memcpy(holder, folder, end);
+    std::memcpy(holder, folder, end);
     holder[end] = '\0';
     return true;
 }
@@ -308,54 +309,6 @@ char* copy_text(const char* text)
 {
     return concatenate(text, "");
 }
-
-} // namespace
-
-char* find_library_file(void* handle, char* path)
-{
-    link_map* map = nullptr;
-    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr
-        || map->l_name[0] == '\0')
-        return nullptr;
-    return realpath(map->l_name, path);
-}
-
-const char* check_class_cache_folder(const char* folder)
-{
-    // Whoever may rename the entries of the holding folder may put another
-    // folder in this one's place; in a sticky folder only its owner may.
-    char holder[PATH_MAX];
-    struct stat info;
-    if (!copy_holding_folder(folder, holder))
-        return std::strerror(ENAMETOOLONG);
-    if (stat(holder, &info) != 0)
-        return std::strerror(errno);
-    if (!is_owned_by_this_user_or_root(info))
-        return "the folder that holds it is owned by another user";
-    if (is_writable_by_others(info) && (info.st_mode & S_ISVTX) == 0)
-        return "the folder that holds it is writable by group or others";
-    if (stat(folder, &info) != 0)
-        return errno == ENOENT ? nullptr : std::strerror(errno);
-    if (!S_ISDIR(info.st_mode))
-        return "not a folder";
-    if (!is_owned_by_this_user_or_root(info))
-        return "owned by another user";
-    if (is_writable_by_others(info))
-        return "writable by group or others";
-    return nullptr;
-}
-
-const char* find_class_path(const JavaVMOption* options, int32_t option_count)
-{
-    const char* class_path = nullptr;
-    for (int32_t i = 0; i < option_count; ++i) {
-        if (std::strncmp(options[i].optionString, class_path_prefix, sizeof class_path_prefix - 1) == 0)
-            class_path = options[i].optionString + sizeof class_path_prefix - 1;
-    }
-    return class_path;
-}
-
-namespace {
 
 // Returns the major version of the JDK whose `release` file holds `text`
 // (from its JAVA_VERSION line: "17.0.15" gives 17, "1.8.0_392" gives 8), or
@@ -414,6 +367,50 @@ int read_java_major_version(const char* vm_library)
 }
 
 } // namespace
+
+char* find_library_file(void* handle, char* path)
+{
+    link_map* map = nullptr;
+    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr
+        || map->l_name[0] == '\0')
+        return nullptr;
+    return realpath(map->l_name, path);
+}
+
+const char* check_class_cache_folder(const char* folder)
+{
+    // Whoever may rename the entries of the holding folder may put another
+    // folder in this one's place; in a sticky folder only its owner may.
+    char holder[PATH_MAX];
+    struct stat info;
+    if (!copy_holding_folder(folder, holder))
+        return std::strerror(ENAMETOOLONG);
+    if (stat(holder, &info) != 0)
+        return std::strerror(errno);
+    if (!is_owned_by_this_user_or_root(info))
+        return "the folder that holds it is owned by another user";
+    if (is_writable_by_others(info) && (info.st_mode & S_ISVTX) == 0)
+        return "the folder that holds it is writable by group or others";
+    if (stat(folder, &info) != 0)
+        return errno == ENOENT ? nullptr : std::strerror(errno);
+    if (!S_ISDIR(info.st_mode))
+        return "not a folder";
+    if (!is_owned_by_this_user_or_root(info))
+        return "owned by another user";
+    if (is_writable_by_others(info))
+        return "writable by group or others";
+    return nullptr;
+}
+
+const char* find_class_path(const JavaVMOption* options, int32_t option_count)
+{
+    const char* class_path = nullptr;
+    for (int32_t i = 0; i < option_count; ++i) {
+        if (std::strncmp(options[i].optionString, class_path_prefix, sizeof class_path_prefix - 1) == 0)
+            class_path = options[i].optionString + sizeof class_path_prefix - 1;
+    }
+    return class_path;
+}
 
 int make_class_cache_digest(const char* vm_library, const char* main_class, const JavaVMOption* options,
                             int32_t option_count, uint64_t* digest)
