@@ -29,15 +29,21 @@ bool system_log_listens()
     return listens;
 }
 
+// Whether messages go to the system log: -1 until the first message asks
+// (a run logs one or two at most). Only the launch's thread logs. Not a
+// function's static, whose guard would tie the program to the C++ runtime
+// for this one check.
+int to_system_log = -1;
+
 } // namespace
 
 void log_error(const char* format, ...)
 {
-    // Asked once, on the first message: a run logs one or two at most.
-    static const bool to_system_log = system_log_listens();
+    if (to_system_log < 0)
+        to_system_log = system_log_listens() ? 1 : 0;
     va_list arguments;
     va_start(arguments, format);
-    if (to_system_log) {
+    if (to_system_log != 0) {
         vsyslog(LOG_ERR, format, arguments);
     } else {
         // Tagged as syslog would tag it, and written as one line while the
