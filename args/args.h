@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Splitting one string into separate arguments.
 //
 // Arguments are separated by spaces (0x20) only. An argument that starts with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The least any launcher must do, as the floor that velta-java is measured
 // against: load the VM library, create the VM with the options given, call
 // main(String[]) of the class given with no arguments, destroy the VM.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes a generated benchmark configuration (bench/texts.h) to a file.
 //
 //   velta-bench-config SIZE-IN-BYTES JVM-LIBRARY OUTPUT-FILE

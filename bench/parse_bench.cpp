@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Parser and splitter throughput.
 //
 //   velta-bench-parse [GOOGLE-BENCHMARK-FLAGS] CONFIG-FILE...

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Turns what bench/run measured into the tables of docs/performance.md and
 checks the targets.
 

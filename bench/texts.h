@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The texts the benchmarks feed to the configuration reader and the argument
 // splitter: made to a requested size, and byte for byte the same on every run
 // and every machine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finding a class on the class path without a VM, for velta-java-check.
 #pragma once
 

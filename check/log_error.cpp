@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // velta-java-check reports a failure with the launcher's own message on
 // standard error instead of in the system log.
 #include "platform/platform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // velta-java-check: shows what velta-java would do with the same two
 // arguments, by running the launch itself up to the VM's creation (with
 // --start, up to the call of main, which it skips) and printing what each

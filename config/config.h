@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Configuration: an ordered list of named sections, each an ordered list of
 // name/value properties, and the reader for its text format.
 //

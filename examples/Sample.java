@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 package velta.sample;
 
 /** Greets whoever runs it and shows what the launcher handed over. */

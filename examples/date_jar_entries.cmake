@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # cmake -DJAR_TOOL=jar -DJAR=file.jar -DDATE=2026-12-08T00:00:00Z -P date_jar_entries.cmake
 # Makes JAR again with the same entries, each with the time DATE, in the
 # bytewise order of their names: two builds of the same sources then make the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Parses arbitrary bytes as configuration text and walks the result with
 // every lookup, so that a malformed record or a stray pointer is touched.
 #include "config/config.h"

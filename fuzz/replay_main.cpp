@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replays fuzz inputs without libFuzzer: every file named on the command line,
 // or found directly inside a named folder, is handed to the harness once.
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Splits arbitrary bytes and checks that the counting and the filling pass
 // agree and that every argument is a piece of the text.
 #include "args/args.h"

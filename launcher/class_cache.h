@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The class cache: one class-data archive per launch configuration, kept in a
 // folder the configuration names, from which the VM maps the program's
 // classes instead of loading and verifying them at every start.

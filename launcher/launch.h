@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The launch taken step by step, for the launcher's own files and for a tool
 // that reports on a launch (velta-java-check): it runs the launch up to a
 // stop point, reads what the steps made from `launcher`, and goes on. The

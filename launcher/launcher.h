@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The launcher: from its command line and configuration to a Java VM running
 // the configured main class in this process, on this thread, or on a thread
 // of its own when the VM options ask for a stack size.

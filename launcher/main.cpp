@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // velta-java: the launcher's main function, with the program's own two
 // options.
 #include "launcher/launcher.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # cmake -DPAGE=file -P render_without_warnings.cmake
 # Renders a manual page with groff and with man, every warning enabled, and
 # fails when either fails or writes anything to standard error.

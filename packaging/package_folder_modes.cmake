@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # cpack runs this between staging the files and making the package. The
 # folders it staged have the modes the umask left (install rules give files
 # their modes, but the folders the staging makes follow the umask); a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # cpack runs this after making the package. CPack gives the three members of
 # the .deb's ar archive (debian-binary, control.tar.*, data.tar.*) the modes
 # the umask left; they become 0644, as dpkg-deb writes them, so that the

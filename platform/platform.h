@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the launcher needs of the operating system, as Linux provides it. The
 // memory, file, loader and thread functions are glibc's; this header adds the
 // one function through which every message goes, the constants whose values

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // HotSpot ends the process itself when it cannot start: a heap it cannot
 // reserve or that is too small, collectors or sizes that contradict each
 // other, an agent that fails to load. It prints why on standard output and

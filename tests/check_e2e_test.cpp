@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // velta-java-check against velta-java: the same configurations through both
 // real binaries, with stand-in VM libraries and the JDK the build found.
 // The launcher's messages are captured by the syslog stand-in preloaded into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the class cache decides without a VM to show it: what the digest
 // covers, the folder rules, when a file is a whole archive, and why a launch
 // goes without the cache. The end-to-end tests run it with real VMs.

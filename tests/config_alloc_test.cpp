@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Makes the Nth allocation fail, for every N that reading, parsing or
 // splitting makes, until a run completes: each failure must be reported by
 // the result and leave nothing allocated. See failing_allocator.h for how.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "config/config.h"
 #include "tests/support/config_text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Ten thousand generated configurations, each built first as a model (the
 // sections and properties it must give), then written out as text in one of
 // the many ways the format allows: escapes, blanks, separators, line ends,

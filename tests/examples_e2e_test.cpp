@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The examples through the real velta-java on the JDK the build found: the
 // sample as the README runs it, the heartbeat service until it ends by
 // itself or, with the service's own configuration, is stopped the way systemd

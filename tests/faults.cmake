@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Faults and hostile input: allocation failures at every site, strange files
 # and hostile configurations, and a soak of many real runs. Uses the targets
 # of launcher.cmake.

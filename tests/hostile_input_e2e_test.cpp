@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real velta-java binary on hostile input: configuration paths that are
 // no configuration file, main-class names the VM must not be handed, and
 // argument strings with format sequences, bytes above 127, a megabyte, or a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // read_config_file on what is not a plain configuration file: devices,
 // FIFOs, sockets, directories, huge sparse files, files of /proc and /sys
 // whose reported size is not their content, files that change size between

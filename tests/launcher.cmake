@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The launcher's tests: in-process ones that run in every preset, and
 # end-to-end ones that run the real binary on real VMs (everyday build only:
 # the VM's own signal handling makes AddressSanitizer unreliable).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Makes the Nth allocation of the launcher's own code fail, for every N, in
 // building the VM options and in a whole run of launcher_main against the
 // stand-in VM, until a run completes. Every run must end cleanly: failure

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real velta-java binary on generated configurations: against every JDK
 // under /usr/lib/jvm with -Xcheck:jni, and against stand-in VM libraries.
 // What the launcher logged is captured by the syslog stand-in preloaded into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The VM's init-args record as the launcher builds it from configuration.
 #include "config/config.h"
 #include "launcher/launch.h"

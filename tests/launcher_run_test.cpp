@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The launcher's main function in this process, against stand-in VM
 // libraries: its decisions on failures, its exit statuses and what it logs.
 // The system log is captured by the syslog stand-in linked into this test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Many real runs of velta-java, two at a time, on every JDK under
 // /usr/lib/jvm, each with its own valid configuration: Java programs that
 // echo, exit with a status, leave a thread running or throw, under varied

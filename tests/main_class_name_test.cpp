@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // find_class_dotted against the stand-in VM: which names reach FindClass.
 // FindClass takes modified UTF-8 only; a VM that checks its JNI use aborts
 // the process on anything else (see hostile_input_e2e_test.cpp for the real

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Configurations as tests read them: a readable rendering of the records, an
 // owner that frees them, and the parse in pieces that the file reader does.
 #pragma once

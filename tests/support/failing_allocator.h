@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Allocation failures on demand, for a test executable linked with
 // -Wl,--wrap=malloc,--wrap=calloc,--wrap=free: the calls made from the
 // executable's own objects and its static libraries (the product code, which

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A stand-in VM library. Its JNI_CreateJavaVM appends what it was handed to
 // the file VELTA_FAKE_JVM_RECORD names and returns VELTA_FAKE_JVM_RESULT
 // (default -1, at once). With result 0 it hands out a VM and environment

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The JDKs the end-to-end tests run on.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The launcher keeps its configuration and VM options for the life of the
 // process; in-process tests run it many times and release them in between so
 // that LeakSanitizer sees only real leaks.

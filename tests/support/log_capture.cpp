@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // log_error for tests that run the launcher in their own process: each
 // message goes to the file VELTA_LOG_CAPTURE names, at the system log's
 // error priority 3, as the end-to-end tests' capture writes it.

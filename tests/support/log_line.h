@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Appends "PRIORITY MESSAGE\n" to the file that the environment variable
 // `variable` names, for both log captures. It allocates nothing, so that
 // allocation-failure tests count only the launcher's own allocations.

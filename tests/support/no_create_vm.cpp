@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A library that loads but is no VM: it lacks JNI_CreateJavaVM.
 extern "C" int velta_not_a_vm();
 

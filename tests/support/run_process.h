@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a program to its end with its output captured, for end-to-end tests.
 #pragma once
 

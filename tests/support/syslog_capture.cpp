@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Preloaded into the real launcher binary by end-to-end tests in place of glibc's
 // system log: every record is appended, as "<priority> <message>\n", to the
 // file that VELTA_SYSLOG_CAPTURE names. Without that variable records are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a program with the system log a test asks for, in a mount namespace
 // of its own, so that the machine's /dev/log is neither used nor changed:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small file helpers shared by the launcher's tests.
 #pragma once
 

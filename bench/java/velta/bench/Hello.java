@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 package velta.bench;
 
 /** The program every launcher in the time-to-main benchmark runs: one line out, then done. */

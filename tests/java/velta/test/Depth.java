@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 package velta.test;
 
 /** Prints to standard output how many calls deep main's thread recursed before its stack overflowed. */

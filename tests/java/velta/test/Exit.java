@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 package velta.test;
 
 /** Ends the process with the status given as its first argument. */

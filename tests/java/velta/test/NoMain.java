@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 package velta.test;
 
 /** A class without a main method the launcher may run: its own are private, take an int or return a value. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 package velta.test;
 
 /** A static main(), which runs because the main(String[]) beside it is private. */
