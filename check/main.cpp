@@ -205,16 +205,20 @@ void print_vm_library()
         std::printf("  exports JNI_CreateJavaVM: yes\n");
 }
 
-// Splits the value of the environment variable `name` into options as the VM
-// does: at white space, with single or double quotes around a part that
-// holds white space (the quotes themselves dropped). Returns false for an
-// unmatched quote, which makes the VM refuse to start.
-bool split_environment_options(const char* name, std::vector<std::string>* options)
+// The options the VM takes from one environment variable, split as the VM
+// splits them: at white space, with single or double quotes around a part
+// that holds white space (the quotes themselves dropped).
+struct environment_options {
+    const char* variable;
+    std::vector<std::string> options;
+    bool unmatched_quote; // the VM refuses to start; `options` is empty
+};
+
+environment_options split_environment_options(const char* variable)
 {
-    const char* text = std::getenv(name);
-    if (text == nullptr)
-        return true;
-    while (*text != '\0') {
+    environment_options split{variable, {}, false};
+    const char* text = std::getenv(variable);
+    while (text != nullptr && *text != '\0') {
         while (std::isspace(static_cast<unsigned char>(*text)))
             ++text;
         if (*text == '\0')
@@ -227,65 +231,56 @@ bool split_environment_options(const char* name, std::vector<std::string>* optio
             }
             const char* close = std::strchr(text + 1, *text);
             if (close == nullptr)
-                return false;
+                return {variable, {}, true};
             option.append(text + 1, close);
             text = close + 1;
         }
-        options->push_back(option);
+        split.options.push_back(option);
     }
-    return true;
+    return split;
 }
 
-// Prints the options the VM will take from the environment variable `name`,
-// numbered from *number on.
-void print_environment_options(const char* name, int* number)
+// Prints the options of `split`, numbered from *number on.
+void print_environment_options(const environment_options& split, int* number)
 {
-    std::vector<std::string> options;
-    if (!split_environment_options(name, &options)) {
-        std::printf("warning: %s has an unmatched quote: the VM will refuse to start\n", name);
-        return;
-    }
-    for (const std::string& option : options) {
+    if (split.unmatched_quote)
+        std::printf("warning: %s has an unmatched quote: the VM will refuse to start\n", split.variable);
+    for (const std::string& option : split.options) {
         std::printf("  %d: ", (*number)++);
         print_line("", option.c_str(), " (from ");
-        std::printf("%s)\n", name);
+        std::printf("%s)\n", split.variable);
     }
 }
 
 void print_vm_options()
 {
-    std::vector<std::string> from_environment;
-    const bool tool_ok = split_environment_options("JAVA_TOOL_OPTIONS", &from_environment);
-    const bool java_ok = split_environment_options("_JAVA_OPTIONS", &from_environment);
-    const int count = launcher.init_args.nOptions + (tool_ok && java_ok ? static_cast<int>(from_environment.size()) : 0);
-    std::printf("VM options: %d\n", count);
     // The VM takes JAVA_TOOL_OPTIONS before the options it is handed, and
     // _JAVA_OPTIONS after them, so that these override both.
+    const environment_options before = split_environment_options("JAVA_TOOL_OPTIONS");
+    const environment_options after = split_environment_options("_JAVA_OPTIONS");
+    std::printf("VM options: %d\n",
+                static_cast<int>(before.options.size() + after.options.size()) + launcher.init_args.nOptions);
     int number = 1;
-    print_environment_options("JAVA_TOOL_OPTIONS", &number);
+    print_environment_options(before, &number);
     for (jint i = 0; i < launcher.init_args.nOptions; ++i) {
         std::printf("  %d: ", number++);
         print_line("", launcher.init_args.options[i].optionString);
     }
-    print_environment_options("_JAVA_OPTIONS", &number);
+    print_environment_options(after, &number);
     // velta-java takes the VM's creation and main to a thread of its own.
     if (const size_t stack_size = requested_stack_size(launcher.init_args); stack_size != 0)
         std::printf("Main's stack: %zu bytes, on a thread of its own\n", stack_size);
 }
 
-// The class path the VM will search: the last java.class.path option, as
-// the VM takes the last; without one, the VM searches the current folder.
-const char* class_path()
-{
-    return find_class_path(launcher.init_args.options, launcher.init_args.nOptions);
-}
-
+// The entries of the class path the VM will search: those of the last
+// java.class.path option, as the VM takes the last; without one, the VM
+// searches the current folder, written "".
 std::vector<std::string> class_path_entries()
 {
-    std::vector<std::string> entries;
-    const char* path = class_path();
+    const char* path = find_class_path(launcher.init_args.options, launcher.init_args.nOptions);
     if (path == nullptr)
         return {""};
+    std::vector<std::string> entries;
     for (const char* entry = path;; ++entry) {
         const char* end = std::strchr(entry, class_path_separator);
         entries.emplace_back(entry, end != nullptr ? end : entry + std::strlen(entry));
@@ -295,10 +290,9 @@ std::vector<std::string> class_path_entries()
     }
 }
 
-void print_class_path()
+void print_class_path(const std::vector<std::string>& entries)
 {
-    const std::vector<std::string> entries = class_path_entries();
-    const bool given = class_path() != nullptr;
+    const bool given = find_class_path(launcher.init_args.options, launcher.init_args.nOptions) != nullptr;
     if (given)
         std::printf("Class path: %d entries\n", static_cast<int>(entries.size()));
     else
@@ -332,7 +326,7 @@ void print_class_path()
 }
 
 // Returns 0, or -1 when memory ran out.
-int print_main_class()
+int print_main_class(const std::vector<std::string>& class_path)
 {
     const char* class_name = launcher.main_class_name;
     char* slashed = static_cast<char*>(std::malloc(std::strlen(class_name) + 1));
@@ -343,7 +337,7 @@ int print_main_class()
     print_line("  as FindClass takes it: ", slashed);
     const std::string class_file = std::string(slashed) + ".class";
     std::free(slashed);
-    for (const std::string& entry : class_path_entries()) {
+    for (const std::string& entry : class_path) {
         if (class_path_entry_holds(entry.c_str(), class_file.c_str())) {
             print_line("  found in: ", entry.empty() ? "." : entry.c_str());
             return 0;
@@ -505,8 +499,9 @@ int main(int argc, char** argv)
     print_launcher_section();
     print_vm_library();
     print_vm_options();
-    print_class_path();
-    if (print_main_class() != 0 || print_main_arguments() != 0) {
+    const std::vector<std::string> class_path = class_path_entries();
+    print_class_path(class_path);
+    if (print_main_class(class_path) != 0 || print_main_arguments() != 0) {
         std::fputs("velta-java-check: out of memory\n", stderr);
         return 1;
     }

@@ -19,21 +19,12 @@ struct config_folder {
     char* working_folder; // for a relative path, from getcwd on first use; owned
 };
 
-// Copies `length` bytes of `text` to out[at...] unless out is null (a
-// measuring pass); returns the position after them.
-size_t put(char* out, size_t at, const char* text, size_t length)
-{
-    if (out != nullptr)
-        std::memcpy(out + at, text, length);
-    return at + length;
-}
-
-// Writes the folder at out[*at...] (see put) and moves *at past it. Returns
+// Writes the folder at out[*at...] (see put_text) and moves *at past it. Returns
 // 0, or -1 after logging when the working folder cannot be found.
 int put_config_folder(config_folder* folder, char* out, size_t* at)
 {
     if (folder->path[0] == '/') {
-        *at = folder->folder_length > 0 ? put(out, *at, folder->path, folder->folder_length) : put(out, *at, "/", 1);
+        *at = folder->folder_length > 0 ? put_text(out, *at, folder->path, folder->folder_length) : put_text(out, *at, "/", 1);
         return 0;
     }
     if (folder->working_folder == nullptr) {
@@ -46,12 +37,12 @@ int put_config_folder(config_folder* folder, char* out, size_t* at)
         }
     }
     const size_t working_length = std::strlen(folder->working_folder);
-    *at = put(out, *at, folder->working_folder, working_length);
+    *at = put_text(out, *at, folder->working_folder, working_length);
     if (folder->folder_length > 0) {
         // Only the root folder ends with "/".
         if (folder->working_folder[working_length - 1] != '/')
-            *at = put(out, *at, "/", 1);
-        *at = put(out, *at, folder->path, folder->folder_length);
+            *at = put_text(out, *at, "/", 1);
+        *at = put_text(out, *at, folder->path, folder->folder_length);
     }
     return 0;
 }
@@ -93,13 +84,13 @@ int expand_text(config_folder* folder, const char* text, char* out, size_t* leng
     size_t at = 0;
     while (*text != '\0') {
         if (text[0] == '$' && text[1] == '$') {
-            at = put(out, at, "$", 1);
+            at = put_text(out, at, "$", 1);
             text += 2;
             continue;
         }
         const size_t name_length = text[0] == '$' && text[1] == '{' ? variable_name_length(text + 2) : 0;
         if (name_length == 0) {
-            at = put(out, at, text, 1);
+            at = put_text(out, at, text, 1);
             ++text;
             continue;
         }
@@ -115,7 +106,7 @@ int expand_text(config_folder* folder, const char* text, char* out, size_t* leng
             log_error("Undefined variable %.*s", static_cast<int>(std::min<size_t>(name_length, INT_MAX)), name);
             return -1;
         }
-        at = put(out, at, value, std::strlen(value));
+        at = put_text(out, at, value, std::strlen(value));
     }
     if (out != nullptr)
         out[at] = '\0';

@@ -10,6 +10,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+// Strings the launcher builds are measured first and then written: a pass
+// with a null `out` only measures. Copies `length` bytes of `text` to
+// out + at unless `out` is null, and returns the position after them.
+inline size_t put_text(char* out, size_t at, const char* text, size_t length)
+{
+    if (out != nullptr)
+        std::memcpy(out + at, text, length);
+    return at + length;
+}
 
 // Takes the launch's steps in order, from launcher.next_step up to, not
 // including, `stop`: configuration, settings, then start_java_vm's and

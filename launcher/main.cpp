@@ -12,11 +12,13 @@ namespace {
 
 constexpr char usage[] =
     "Usage: velta-java [SECTION [CONFIG-FILE]]\n"
+    "       velta-java SECTION CONFIG-FILE ARGUMENT...\n"
     "       velta-java --help | --version\n"
     "\n"
     "Starts a Java VM in this process and runs the main class that the launcher\n"
     "section SECTION (default java) of CONFIG-FILE configures; without\n"
-    "CONFIG-FILE, of the system configuration %s.\n"
+    "CONFIG-FILE, of the system configuration %s. The ARGUMENTs\n"
+    "follow the configured main arguments when the section says passargs = yes.\n"
     "velta-java prints nothing itself: its messages go to the system log, or to\n"
     "standard error where no system log listens. velta-java-check shows what a\n"
     "launch would do. See velta-java(1) and velta-java.conf(5).\n";

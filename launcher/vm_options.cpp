@@ -12,26 +12,18 @@
 
 namespace {
 
-// Copies `length` bytes of `text` to out + at, unless `out` is null: a pass
-// that only measures. Returns `length`.
-size_t put(char* out, size_t at, const char* text, size_t length)
-{
-    if (out != nullptr)
-        std::memcpy(out + at, text, length);
-    return length;
-}
-
 // Puts the property as it was written, less the blanks around its separator:
 // its name, then, when it has a value, its separator (or `separator`, unless
 // that is '\0') and its value. Returns the length.
 size_t put_property(char* out, size_t at, const config_property* property, char separator)
 {
-    size_t length = put(out, at, property->name, std::strlen(property->name));
+    const size_t start = at;
+    at = put_text(out, at, property->name, std::strlen(property->name));
     if (property->value != nullptr) {
-        length += put(out, at + length, separator != '\0' ? &separator : &property->separator, 1);
-        length += put(out, at + length, property->value, std::strlen(property->value));
+        at = put_text(out, at, separator != '\0' ? &separator : &property->separator, 1);
+        at = put_text(out, at, property->value, std::strlen(property->value));
     }
-    return length;
+    return at - start;
 }
 
 // Returns `prefix` and the property as put_property puts it, as one new
@@ -43,7 +35,7 @@ char* make_option(const char* prefix, const config_property* property, char sepa
     char* option = static_cast<char*>(std::malloc(length + 1));
     if (option == nullptr)
         return nullptr;
-    put_property(option, put(option, 0, prefix, prefix_length), property, separator);
+    put_property(option, put_text(option, 0, prefix, prefix_length), property, separator);
     option[length] = '\0';
     return option;
 }
@@ -163,15 +155,15 @@ size_t put_class_path(char* out, size_t at, const config_section* section, const
             continue;
         if (!is_class_path_wildcard(entry)) {
             if (pieces++ > 0)
-                at += put(out, at, &class_path_separator, 1);
+                at = put_text(out, at, &class_path_separator, 1);
             at += put_property(out, at, entry, '\0');
             continue;
         }
         for (size_t i = 0; i < listing->count; ++i) {
             if (pieces++ > 0)
-                at += put(out, at, &class_path_separator, 1);
-            at += put(out, at, listing->folder, std::strlen(listing->folder));
-            at += put(out, at, listing->names[i], std::strlen(listing->names[i]));
+                at = put_text(out, at, &class_path_separator, 1);
+            at = put_text(out, at, listing->folder, std::strlen(listing->folder));
+            at = put_text(out, at, listing->names[i], std::strlen(listing->names[i]));
         }
         ++listing;
     }
@@ -202,7 +194,7 @@ char* make_class_path_option(const config_section* section)
     if (listed) {
         const size_t length = sizeof prefix - 1 + put_class_path(nullptr, 0, section, listings);
         if ((option = static_cast<char*>(std::malloc(length + 1))) != nullptr) {
-            put_class_path(option, put(option, 0, prefix, sizeof prefix - 1), section, listings);
+            put_class_path(option, put_text(option, 0, prefix, sizeof prefix - 1), section, listings);
             option[length] = '\0';
         }
     }
