@@ -1,27 +1,23 @@
 // SPDX-License-Identifier: Apache-2.0
-// velta-java-check: shows what velta-java would do with the same two
-// arguments, by running the launch itself up to the VM's creation (with
-// --start, up to the call of main, which it skips) and printing what each
-// step made. A step that fails writes the launcher's message to standard
-// error (see log_error.cpp) and the exit status becomes 1. What a launch
-// would not notice but its user would want to know (a missing jar, a main
-// class on none of the class-path entries) is printed as a warning, which
-// leaves the status alone.
-#include "args/args.h"
-#include "check/class_path.h"
-#include "launcher/launch.h"
+// velta-java-check: shows what velta-java would do with the same arguments,
+// by running the launch itself up to the VM's creation (with --start, to its
+// end, skipping main) and printing what each step made (check/report.h). A
+// step that fails writes the launcher's message to standard error (see
+// log_error.cpp) and the exit status becomes 1. What a launch would not
+// notice but its user would want to know (a missing jar, a main class on none
+// of the class-path entries) is printed as a warning, which leaves the status
+// alone.
+#include "check/report.h"
+#include "launcher/launcher.h"
 #include "platform/platform.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
@@ -68,341 +64,37 @@ constexpr char usage[] =
     "Exit status: 0 when every step checked succeeds (warnings or not), 1 when\n"
     "one fails or the VM ends the process, 2 for a wrong command line.\n";
 
-struct launcher_key {
-    const char* name;
-    const char* default_value;
-    bool names_section;
-};
-
-constexpr launcher_key launcher_keys[] = {
-    {"jvm", default_vm_library, false},
-    {"mainclass", default_main_class, false},
-    {"mainargs", default_main_arguments, false},
-    {"classpaths", default_class_path_section, true},
-    {"options", default_options_section, true},
-    {"properties", default_properties_section, true},
-    {"failstatus", "0", false},
-    {"passargs", default_pass_arguments, false},
-    {"expand", default_expand_variables, false},
-    {"classcache", "", false},
-};
-
-// Set while --start runs the VM: an end of the process then is the VM's.
+// Set while --start runs the launch: an end of the process then is the VM's.
 bool checking_start;
 
-// Returns the length of the UTF-8 sequence at `text` (1 to 4), or 0 when it
-// is not one: a stray or missing continuation byte, an overlong form, a
-// surrogate, or a code point above U+10FFFF.
-size_t utf8_sequence_length(const unsigned char* text)
+// An end of the process while --start runs: the program's System.exit, from
+// a static initializer say, or the VM's own. What the start made is printed
+// when the end came in the shutdown, after every step before it.
+int report_vm_exit(int status)
 {
-    const unsigned lead = text[0];
-    if (lead < 0x80)
-        return 1;
-    const size_t length = lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3 : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((text[i] & 0xC0u) != 0x80u)
-            return 0;
-    }
-    if ((lead == 0xE0 && text[1] < 0xA0) || (lead == 0xED && text[1] >= 0xA0) || (lead == 0xF0 && text[1] < 0x90)
-        || (lead == 0xF4 && text[1] >= 0x90))
-        return 0;
-    return length;
+    if (!checking_start)
+        return status;
+    checking_start = false;
+    // The same message velta-java logs for a VM that ends it while starting.
+    if (launcher.creating_vm)
+        log_error("Java VM exited with status %d while starting", status);
+    if (launcher.next_step > launch_shutdown)
+        print_start_report();
+    std::printf("  VM exited with status %d\n", status);
+    std::fflush(stdout);
+    return 1;
 }
 
-// Prints `text` so that one value is one line whatever it holds: control
-// bytes, DEL, bytes that are not UTF-8 and "^" itself as the configuration
-// writes them, ^ and two hexadecimal digits.
-void print_escaped(const char* text)
-{
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    while (*bytes != '\0') {
-        const size_t length = utf8_sequence_length(bytes);
-        if (length == 0 || *bytes < 0x20 || *bytes == 0x7F || *bytes == '^') {
-            std::printf("^%02X", static_cast<unsigned>(*bytes));
-            ++bytes;
-            continue;
-        }
-        std::fwrite(bytes, 1, length, stdout);
-        bytes += length;
-    }
-}
-
-// Prints `before`, `text` escaped, and `after`.
-void print_line(const char* before, const char* text, const char* after = "\n")
-{
-    std::fputs(before, stdout);
-    print_escaped(text);
-    std::fputs(after, stdout);
-}
-
-const char* configuration_path()
-{
-    return launcher.argument_count >= 3 ? launcher.arguments[2] : system_config_path();
-}
-
-void print_configuration()
-{
-    if (launcher.argument_count >= 3)
-        print_line("Configuration: ", configuration_path());
-    else if (launcher.config_root != nullptr)
-        print_line("Configuration: ", configuration_path(), " (the system configuration)\n");
-    else
-        print_line("Configuration: ", configuration_path(),
-                   " (the system configuration; not read: missing, unreadable or without a section, so every key "
-                   "takes its default)\n");
-    struct stat info;
-    if (stat(configuration_path(), &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-        print_line("warning: ", configuration_path(),
-                   " is writable by group or others: whoever can write it chooses the library that runs\n");
-}
-
-void print_launcher_section()
-{
-    const config_section* section = find_config_section(launcher.config_root, launcher.section_name);
-    print_line("Launcher section: [", launcher.section_name,
-               section != nullptr ? "]\n" : "] (not in the configuration: every key takes its default)\n");
-    if (section == nullptr && launcher.config_root != nullptr)
-        print_line("warning: the configuration has no section [", launcher.section_name, "]\n");
-    std::vector<const char*> missing_sections;
-    for (const launcher_key& key : launcher_keys) {
-        const char* value = launcher_setting(key.name, key.default_value);
-        const bool given = find_config_value(section, key.name) != nullptr;
-        const bool section_missing = key.names_section && find_config_section(launcher.config_root, value) == nullptr;
-        const char* note = given ? (section_missing ? " (no such section)" : "")
-                                 : (section_missing ? " (default; no such section)" : " (default)");
-        std::printf("  %s = ", key.name);
-        print_line("", value[0] != '\0' ? value : "(empty)", note);
-        std::fputs("\n", stdout);
-        if (given && section_missing)
-            missing_sections.push_back(key.name);
-    }
-    for (const char* key : missing_sections) {
-        std::printf("warning: %s names section [", key);
-        print_line("", launcher_setting(key, ""), "], which the configuration does not have\n");
-    }
-}
-
-// What the launch's library step found; dlerror still holds its reason,
-// unless dlopen was not called: for an empty name, or when memory ran out.
-void print_vm_library()
-{
-    const char* name = launcher.vm_library_name;
-    print_line("VM library: ", name[0] != '\0' ? name : "(empty: loads nothing)");
-    if (launcher.jdk_vm_library != nullptr)
-        print_line("  a JDK folder: loads ", launcher.jdk_vm_library);
-    if (launcher.vm_library == nullptr) {
-        const char* reason = dlerror();
-        if (reason != nullptr)
-            print_line("  loads: no (", reason, ")\n");
-        else
-            std::printf("  loads: no\n");
-        return;
-    }
-    std::printf("  loads: yes\n");
-    if (launcher.create_vm == nullptr)
-        print_line("  exports JNI_CreateJavaVM: no (", dlerror(), ")\n");
-    else
-        std::printf("  exports JNI_CreateJavaVM: yes\n");
-}
-
-// The options the VM takes from one environment variable, split as the VM
-// splits them: at white space, with single or double quotes around a part
-// that holds white space (the quotes themselves dropped).
-struct environment_options {
-    const char* variable;
-    std::vector<std::string> options;
-    bool unmatched_quote; // the VM refuses to start; `options` is empty
-};
-
-environment_options split_environment_options(const char* variable)
-{
-    environment_options split{variable, {}, false};
-    const char* text = std::getenv(variable);
-    while (text != nullptr && *text != '\0') {
-        while (std::isspace(static_cast<unsigned char>(*text)))
-            ++text;
-        if (*text == '\0')
-            break;
-        std::string option;
-        while (*text != '\0' && !std::isspace(static_cast<unsigned char>(*text))) {
-            if (*text != '\'' && *text != '"') {
-                option += *text++;
-                continue;
-            }
-            const char* close = std::strchr(text + 1, *text);
-            if (close == nullptr)
-                return {variable, {}, true};
-            option.append(text + 1, close);
-            text = close + 1;
-        }
-        split.options.push_back(option);
-    }
-    return split;
-}
-
-// Prints the options of `split`, numbered from *number on.
-void print_environment_options(const environment_options& split, int* number)
-{
-    if (split.unmatched_quote)
-        std::printf("warning: %s has an unmatched quote: the VM will refuse to start\n", split.variable);
-    for (const std::string& option : split.options) {
-        std::printf("  %d: ", (*number)++);
-        print_line("", option.c_str(), " (from ");
-        std::printf("%s)\n", split.variable);
-    }
-}
-
-void print_vm_options()
-{
-    // The VM takes JAVA_TOOL_OPTIONS before the options it is handed, and
-    // _JAVA_OPTIONS after them, so that these override both.
-    const environment_options before = split_environment_options("JAVA_TOOL_OPTIONS");
-    const environment_options after = split_environment_options("_JAVA_OPTIONS");
-    std::printf("VM options: %d\n",
-                static_cast<int>(before.options.size() + after.options.size()) + launcher.init_args.nOptions);
-    int number = 1;
-    print_environment_options(before, &number);
-    for (jint i = 0; i < launcher.init_args.nOptions; ++i) {
-        std::printf("  %d: ", number++);
-        print_line("", launcher.init_args.options[i].optionString);
-    }
-    print_environment_options(after, &number);
-    // velta-java takes the VM's creation and main to a thread of its own.
-    if (const size_t stack_size = requested_stack_size(launcher.init_args); stack_size != 0)
-        std::printf("Main's stack: %zu bytes, on a thread of its own\n", stack_size);
-}
-
-// The entries of the class path the VM will search: those of the last
-// java.class.path option, as the VM takes the last; without one, the VM
-// searches the current folder, written "".
-std::vector<std::string> class_path_entries()
-{
-    const char* path = find_class_path(launcher.init_args.options, launcher.init_args.nOptions);
-    if (path == nullptr)
-        return {""};
-    std::vector<std::string> entries;
-    for (const char* entry = path;; ++entry) {
-        const char* end = std::strchr(entry, class_path_separator);
-        entries.emplace_back(entry, end != nullptr ? end : entry + std::strlen(entry));
-        if (end == nullptr)
-            return entries;
-        entry = end;
-    }
-}
-
-void print_class_path(const std::vector<std::string>& entries)
-{
-    const bool given = find_class_path(launcher.init_args.options, launcher.init_args.nOptions) != nullptr;
-    if (given)
-        std::printf("Class path: %d entries\n", static_cast<int>(entries.size()));
-    else
-        std::printf("Class path: none given; the VM searches the current folder\n");
-    int number = 1;
-    for (const std::string& entry : entries) {
-        if (given) {
-            std::printf("  %d: ", number++);
-            print_line("", entry.c_str());
-        }
-        if (class_path_entry_kind_of(entry.c_str()) == entry_missing)
-            print_line("warning: class-path entry ", entry.c_str(), " does not exist\n");
-    }
-    // A wildcard that matches no jar leaves no entry behind to show above.
-    const config_section* section =
-        find_config_section(launcher.config_root, launcher_setting("classpaths", default_class_path_section));
-    for (const config_property* entry = section != nullptr ? section->properties : nullptr; entry != nullptr;
-         entry = entry->next) {
-        if (entry->name == nullptr || !is_class_path_wildcard(entry))
-            continue;
-        std::string written = entry->name;
-        if (entry->value != nullptr)
-            written += entry->separator + std::string(entry->value);
-        const std::string folder = written.substr(0, written.size() - 1);
-        bool matched = false;
-        for (const std::string& expanded : entries)
-            matched |= expanded.compare(0, folder.size(), folder) == 0 && expanded.find('/', folder.size()) == std::string::npos;
-        if (!matched)
-            print_line("warning: class-path entry ", written.c_str(), " matches no jar\n");
-    }
-}
-
-// Returns 0, or -1 when memory ran out.
-int print_main_class(const std::vector<std::string>& class_path)
-{
-    const char* class_name = launcher.main_class_name;
-    char* slashed = static_cast<char*>(std::malloc(std::strlen(class_name) + 1));
-    if (slashed == nullptr)
-        return -1;
-    convert_dots_to_slashes(class_name, slashed);
-    print_line("Main class: ", class_name);
-    print_line("  as FindClass takes it: ", slashed);
-    const std::string class_file = std::string(slashed) + ".class";
-    std::free(slashed);
-    for (const std::string& entry : class_path) {
-        if (class_path_entry_holds(entry.c_str(), class_file.c_str())) {
-            print_line("  found in: ", entry.empty() ? "." : entry.c_str());
-            return 0;
-        }
-    }
-    print_line("warning: main class ", class_name,
-               " is in none of the class-path entries; a class of the JDK's own modules is still possible "
-               "(--start tells)\n");
-    return 0;
-}
-
-// Returns 0, or -1 when memory ran out.
-int print_main_arguments()
-{
-    int32_t count = 0;
-    char** vector = nullptr;
-    if (make_main_argument_vector(launcher.main_argument_string, &count, &vector) != 0)
-        return -1;
-    std::printf("Main arguments: %d\n", static_cast<int>(count));
-    for (int32_t i = 0; i < count; ++i) {
-        std::printf("  %d: [", static_cast<int>(i + 1));
-        print_line("", vector[i], "]\n");
-    }
-    free_arguments(count, vector);
-    return 0;
-}
-
-// What the class cache would do, from the step that plans it; the step that
-// acts on the plan is --start's.
-void print_class_cache()
-{
-    const char* folder = launcher.class_cache_folder;
-    if (folder == nullptr)
-        return;
-    print_line("Class cache: ", folder);
-    const class_cache_plan& plan = launcher.class_cache;
-    if (launcher.create_vm == nullptr) {
-        std::printf("  not planned: the VM library cannot be used\n");
-        return;
-    }
-    if (plan.option == nullptr) {
-        print_line("  not used: ", plan.refusal);
-        return;
-    }
-    struct stat info;
-    if (stat(folder, &info) != 0)
-        std::printf("  folder: missing; a launch makes it, mode 0700\n");
-    print_line("  archive: ", plan.archive,
-               plan.temp_archive == nullptr ? " (exists)\n"
-                                            : " (missing: a launch writes it once main has run)\n");
-    print_line("  option added first: ", class_cache_quiet_option);
-    print_line("  option added last: ", plan.option);
-}
-
-// An exit() during --start: the program's System.exit, from a static
-// initializer say. glibc hands on_exit handlers the status.
+// glibc hands on_exit handlers the status of exit().
 void report_exit(int status, void*)
 {
     if (checking_start)
         _exit(report_vm_exit(status));
 }
 
-// Goes on with the launch: creates the VM, resolves the main class and
-// method and makes the argument array, skips main and shuts the VM down.
-// Returns 0, or -1 when a step failed.
+// Goes on with the launch to its end, skipping main: creates the VM,
+// resolves the main class and method, makes the argument array and shuts the
+// VM down. Returns 0, or -1 when a step failed.
 int check_start()
 {
     if (launcher.create_vm == nullptr) {
@@ -413,23 +105,12 @@ int check_start()
     std::fflush(stdout);
     checking_start = true;
     on_exit(report_exit, nullptr);
-    continue_launch(launch_main_call);
-    if (launcher.vm == nullptr) {
-        checking_start = false;
-        return -1;
-    }
-    std::printf("  VM created\n");
-    if (launcher.main_method != nullptr)
-        std::printf("  main class loaded, %smain(%s) found\n", launcher.main_constructor != nullptr ? "instance " : "",
-                    launcher.main_takes_arguments ? "String[]" : "");
-    if (launcher.main_arguments != nullptr)
-        std::printf("  String[%d] of main arguments made; main not called\n",
-                    static_cast<int>(launcher.main_argument_count));
-    std::fflush(stdout);
-    if (launcher.next_step == launch_main_call)
-        launcher.next_step = launch_shutdown;
+    launcher.skip_main = true;
     continue_launch(launch_end);
     checking_start = false;
+    if (!launcher.vm_created)
+        return -1;
+    print_start_report();
     if (launcher.vm != nullptr)
         return -1;
     std::printf("  VM destroyed\n");
@@ -448,19 +129,6 @@ int finish_output(int status)
 }
 
 } // namespace
-
-int report_vm_exit(int status)
-{
-    if (!checking_start)
-        return status;
-    checking_start = false;
-    // The same message velta-java logs for a VM that ends it while starting.
-    if (launcher.creating_vm)
-        log_error("Java VM exited with status %d while starting", status);
-    std::printf("  VM exited with status %d\n", status);
-    std::fflush(stdout);
-    return 1;
-}
 
 int main(int argc, char** argv)
 {
@@ -486,6 +154,7 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    set_vm_exit_report(report_vm_exit);
     launcher.argument_count = static_cast<int32_t>(arguments.size());
     launcher.arguments = arguments.data();
 
@@ -495,17 +164,10 @@ int main(int argc, char** argv)
     // ran out: the VM options were not built, and there is nothing to show.
     if (launcher.init_args.version == 0)
         return 1;
-    print_configuration();
-    print_launcher_section();
-    print_vm_library();
-    print_vm_options();
-    const std::vector<std::string> class_path = class_path_entries();
-    print_class_path(class_path);
-    if (print_main_class(class_path) != 0 || print_main_arguments() != 0) {
+    if (print_launch_report() != 0) {
         std::fputs("velta-java-check: out of memory\n", stderr);
         return 1;
     }
-    print_class_cache();
     bool failed = launcher.exit_status != 0;
     if (start)
         failed |= check_start() != 0;

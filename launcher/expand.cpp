@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "launcher/launch.h"
+#include "launcher/settings.h"
+#include "launcher/text.h"
 #include "platform/platform.h"
 
 #include <unistd.h>
@@ -143,15 +144,19 @@ int expand_section(config_folder* folder, config_section* section)
     return 0;
 }
 
-int expand_launch_settings(config_folder* folder)
+// Expands what the rows marked `expanded` designate in the launcher section
+// `section_name`: the values of its keys, and the entries of the sections
+// that its form_section keys name.
+int expand_launch_settings(config_folder* folder, const config_section* root, const char* section_name)
 {
-    static const char* const named_sections[][2] = {{"classpaths", default_class_path_section},
-                                                    {"options", default_options_section},
-                                                    {"properties", default_properties_section}};
-    config_section* expanded[3] = {};
+    config_section* launcher_section = find_config_section(root, section_name);
+    config_section* expanded[setting_count] = {};
     int32_t count = 0;
-    for (const auto& [key, default_name] : named_sections) {
-        config_section* section = find_config_section(launcher.config_root, launcher_setting(key, default_name));
+    for (const setting_row& row : setting_rows) {
+        if (!row.expanded || row.form != form_section)
+            continue;
+        const char* name = find_config_value(launcher_section, row.name);
+        config_section* section = find_config_section(root, name != nullptr ? name : row.default_value);
         if (section == nullptr || std::find(expanded, expanded + count, section) != expanded + count)
             continue;
         if (expand_section(folder, section) != 0)
@@ -160,11 +165,12 @@ int expand_launch_settings(config_folder* folder)
     }
 
     // A launcher section that also lists entries has been expanded whole.
-    const config_section* launcher_section = find_config_section(launcher.config_root, launcher.section_name);
     if (std::find(expanded, expanded + count, launcher_section) != expanded + count)
         return 0;
-    for (const char* key : {"jvm", "mainclass", "mainargs", "classcache"}) {
-        config_property* setting = find_config_property(launcher_section, key);
+    for (const setting_row& row : setting_rows) {
+        if (!row.expanded || row.form == form_section)
+            continue;
+        config_property* setting = find_config_property(launcher_section, row.name);
         if (setting != nullptr && expand_in_place(folder, &setting->value) != 0)
             return -1;
     }
@@ -173,15 +179,15 @@ int expand_launch_settings(config_folder* folder)
 
 } // namespace
 
-int expand_configuration()
+int expand_configuration(config_section* root, const char* section_name, const char* config_path)
 {
-    config_folder folder{launcher.argument_count >= 3 ? launcher.arguments[2] : system_config_path(), 0, nullptr};
+    config_folder folder{config_path, 0, nullptr};
     if (const char* last_slash = std::strrchr(folder.path, '/'))
         folder.folder_length = static_cast<size_t>(last_slash - folder.path);
     // "a//b.conf" is in "a", not "a/".
     while (folder.folder_length > 0 && folder.path[folder.folder_length - 1] == '/')
         --folder.folder_length;
-    const int result = expand_launch_settings(&folder);
+    const int result = expand_launch_settings(&folder, root, section_name);
     std::free(folder.working_folder);
     return result;
 }

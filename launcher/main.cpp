@@ -34,14 +34,14 @@ int finish_output(int printed)
     return 0;
 }
 
-} // namespace
-
 int report_vm_exit(int status)
 {
     if (launcher.creating_vm)
         log_error("Java VM exited with status %d while starting", status);
     return status;
 }
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -50,5 +50,6 @@ int main(int argc, char** argv)
         return finish_output(std::printf(usage, system_config_path()));
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0)
         return finish_output(std::printf("velta-java %s\n", VELTA_VERSION));
+    set_vm_exit_report(report_vm_exit);
     return launcher_main(argc, argv);
 }

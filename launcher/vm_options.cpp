@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "launcher/launch.h"
+#include "launcher/launch_steps.h"
+#include "launcher/text.h"
 #include "platform/platform.h"
 
 #include <dirent.h>
@@ -221,11 +222,6 @@ int32_t count_named_properties(const config_section* section)
     return count;
 }
 
-const config_section* find_named_section(const char* key, const char* default_name)
-{
-    return find_config_section(launcher.config_root, launcher_setting(key, default_name));
-}
-
 // Stores one option per named property of `section`, in list order, from
 // options[*made] on, counting them in *made. Returns false when memory runs
 // out, leaving what it stored counted for the caller to free.
@@ -245,11 +241,11 @@ bool add_property_options(const config_section* section, const char* prefix, cha
 
 } // namespace
 
-int build_vm_init_args()
+int build_vm_init_args(const config_section* root, const launcher_settings* settings, JavaVMInitArgs* init_args)
 {
-    const config_section* class_path = find_named_section("classpaths", default_class_path_section);
-    const config_section* vm_options = find_named_section("options", default_options_section);
-    const config_section* properties = find_named_section("properties", default_properties_section);
+    const config_section* class_path = find_config_section(root, settings->text[setting_classpaths]);
+    const config_section* vm_options = find_config_section(root, settings->text[setting_options]);
+    const config_section* properties = find_config_section(root, settings->text[setting_properties]);
 
     const int32_t count = (class_path != nullptr ? 1 : 0) + count_named_properties(vm_options)
         + count_named_properties(properties);
@@ -273,11 +269,11 @@ int build_vm_init_args()
         || !add_property_options(properties, "-D", '=', options, &made))
         goto out_of_memory;
 
-    launcher.init_args = JavaVMInitArgs{};
-    launcher.init_args.version = JNI_VERSION_1_2;
-    launcher.init_args.nOptions = made;
-    launcher.init_args.options = options;
-    launcher.init_args.ignoreUnrecognized = JNI_FALSE;
+    *init_args = JavaVMInitArgs{};
+    init_args->version = JNI_VERSION_1_2;
+    init_args->nOptions = made;
+    init_args->options = options;
+    init_args->ignoreUnrecognized = JNI_FALSE;
     return 0;
 
 out_of_memory:

@@ -2,10 +2,10 @@
 // What the launcher needs of the operating system, as Linux provides it. The
 // memory, file, loader and thread functions are glibc's; this header adds the
 // one function through which every message goes, the constants whose values
-// are Linux's own, the standard descriptors and the system configuration.
+// are Linux's own, the standard descriptors, the system configuration's path
+// and the report of a VM that ends the process. Nothing here calls into the
+// code above it but through the hook a program sets.
 #pragma once
-
-#include "config/config.h"
 
 #include <dlfcn.h>
 
@@ -16,12 +16,14 @@
 // error, and the in-process tests' to a file they read back.
 __attribute__((format(printf, 1, 2))) void log_error(const char* format, ...);
 
-// Called when the VM ends the process through _exit (platform/vm_exit.cpp),
-// with the VM's status; the process then ends with the status it returns.
-// Each program that links vm_exit.cpp defines it: velta-java logs a VM that
-// ends the process while it starts; velta-java-check reports any end while
-// it checks a start.
-int report_vm_exit(int status);
+// What a program does when the process ends through _exit, which is how the
+// VM ends it from its abort paths: called with the status, it returns the
+// status the process ends with. The executable's own _exit
+// (platform/vm_exit.cpp) calls it, once `report` has been set with
+// set_vm_exit_report; velta-java logs a VM that ends the process while it
+// starts, velta-java-check reports any end while it checks a start.
+using vm_exit_report = int (*)(int status);
+void set_vm_exit_report(vm_exit_report report);
 
 // glibc refuses mode 0. Binding every symbol at load time makes a broken VM
 // library fail at once, and global symbols let the VM's own libraries bind
@@ -40,8 +42,3 @@ void open_closed_standard_descriptors();
 // Returns the path of the system configuration file, fixed when the
 // launcher was built (the CMake cache variable VELTA_SYSTEM_CONFIG).
 const char* system_config_path();
-
-// Returns the root of the system's own configuration, read from
-// system_config_path(); null when that file is missing, unreadable or holds
-// no section.
-config_section* read_system_config();

@@ -5,8 +5,8 @@
 // calls _exit(1) from its abort path, so neither atexit nor on_exit handlers
 // run and the launcher would end without a word of its own. This definition
 // is the executable's, and the linker exports it because libc defines _exit
-// too, so libjvm's calls bind to it: the program reports the end
-// (report_vm_exit), then the process ends exactly as glibc's _exit ends it.
+// too, so libjvm's calls bind to it: the program reports the end (the
+// report it set), then the process ends exactly as glibc's _exit ends it.
 // (The VM's JNI "abort" hook would see the same end, but HotSpot lists the
 // hook among the VM's input arguments, where a program that relaunches
 // itself with them would meet an option its user never wrote.)
@@ -15,8 +15,19 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+namespace {
+
+vm_exit_report report_of_the_program;
+
+} // namespace
+
+void set_vm_exit_report(vm_exit_report report)
+{
+    report_of_the_program = report;
+}
+
 extern "C" void _exit(int status)
 {
-    syscall(SYS_exit_group, report_vm_exit(status));
+    syscall(SYS_exit_group, report_of_the_program != nullptr ? report_of_the_program(status) : status);
     __builtin_unreachable();
 }

@@ -51,7 +51,7 @@ TEST(VmOptionsAllocation, EveryFailedAllocationGivesMinusOneAndLeavesNoOption)
         SCOPED_TRACE(n);
         launcher.init_args = JavaVMInitArgs{};
         allocations = {true, 0, n, 0};
-        const int result = build_vm_init_args();
+        const int result = build_launch_options();
         allocations.fail_at = 0;
         if (allocations.calls < n) {
             EXPECT_EQ(result, 0);

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The VM's init-args record as the launcher builds it from configuration.
 #include "config/config.h"
-#include "launcher/launch.h"
 #include "tests/support/launcher_state.h"
 #include "tests/support/test_files.h"
 
@@ -26,7 +25,7 @@ std::vector<std::string> built_options(const char* section, const char* text)
     release_launcher_state();
     launcher.section_name = section;
     launcher.config_root = parse_config_text(text);
-    EXPECT_EQ(build_vm_init_args(), 0);
+    EXPECT_EQ(build_launch_options(), 0);
     const JavaVMInitArgs& args = launcher.init_args;
     EXPECT_EQ(args.version, 0x00010002);
     EXPECT_EQ(args.ignoreUnrecognized, JNI_FALSE);
@@ -124,7 +123,7 @@ TEST(VmOptions, NullConfigurationGivesNoOption)
 {
     release_launcher_state();
     launcher.section_name = "java";
-    ASSERT_EQ(build_vm_init_args(), 0);
+    ASSERT_EQ(build_launch_options(), 0);
     EXPECT_EQ(launcher.init_args.nOptions, 0);
     EXPECT_EQ(launcher.init_args.version, JNI_VERSION_1_2);
     release_launcher_state();

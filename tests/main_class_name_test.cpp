@@ -3,7 +3,7 @@
 // FindClass takes modified UTF-8 only; a VM that checks its JNI use aborts
 // the process on anything else (see hostile_input_e2e_test.cpp for the real
 // VMs).
-#include "launcher/launcher.h"
+#include "launcher/java_text.h"
 #include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>

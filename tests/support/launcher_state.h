@@ -4,7 +4,7 @@
 // that LeakSanitizer sees only real leaks.
 #pragma once
 
-#include "launcher/launcher.h"
+#include "launcher/launch_steps.h"
 
 #include <cstdlib>
 #include <string>
@@ -17,6 +17,16 @@ inline void release_launcher_state()
     std::free(launcher.jdk_vm_library);
     free_class_cache_plan(&launcher.class_cache);
     launcher = launcher_state{};
+}
+
+// build_vm_init_args on the configuration and launcher section set in
+// `launcher`, into launcher.init_args.
+inline int build_launch_options()
+{
+    launcher_settings settings;
+    if (read_launch_settings(launcher.config_root, launcher.section_name, nullptr, &settings) != 0)
+        return -1;
+    return build_vm_init_args(launcher.config_root, &settings, &launcher.init_args);
 }
 
 inline std::vector<std::string> option_strings(const JavaVMInitArgs& args)

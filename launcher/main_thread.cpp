@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "launcher/launch.h"
+#include "launcher/launch_steps.h"
 
 #include <pthread.h>
 #include <unistd.h>
@@ -32,9 +32,9 @@ bool parse_size(const char* text, size_t* size)
     return *text == '\0' && !__builtin_mul_overflow(value, size_t{1} << shift, size);
 }
 
-void* finish_launch(void*)
+void* continue_launch_until(void* stop)
 {
-    continue_launch(launch_end);
+    continue_launch(*static_cast<launch_step*>(stop));
     return nullptr;
 }
 
@@ -57,7 +57,7 @@ size_t requested_stack_size(const JavaVMInitArgs& init_args)
     return requested;
 }
 
-int finish_launch_on_stack(size_t stack_size)
+int continue_launch_on_stack(size_t stack_size, launch_step stop)
 {
     // In whole pages, and never below 64 KiB: on less, creating the VM
     // overflows the stack before the VM can refuse the size itself (the java
@@ -71,11 +71,11 @@ int finish_launch_on_stack(size_t stack_size)
     bool started = false;
     if (!__builtin_add_overflow(size, page - 1, &size) && pthread_attr_init(&attributes) == 0) {
         started = pthread_attr_setstacksize(&attributes, size / page * page) == 0
-            && pthread_create(&thread, &attributes, finish_launch, nullptr) == 0;
+            && pthread_create(&thread, &attributes, continue_launch_until, &stop) == 0;
         pthread_attr_destroy(&attributes);
     }
     if (!started)
-        return continue_launch(launch_end);
+        return continue_launch(stop);
     pthread_join(thread, nullptr);
     return launcher.exit_status;
 }

@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: Apache-2.0
+// The launcher section's keys: one table, read by the settings step, by the
+// expansion of variables and by velta-java-check. A new key is one row here,
+// plus the code that gives it its meaning.
+#pragma once
+
+#include "config/config.h"
+
+#include <cstdint>
+
+// How a key's value is checked before anything is loaded.
+enum setting_form : int32_t {
+    form_text,        // any text
+    form_section,     // the name of a section of the configuration
+    form_yes_no,      // "yes" or "no"
+    form_exit_status, // a decimal from 0 to 255, written with at most three digits
+};
+
+// The keys, in the table's order.
+enum setting_key : int32_t {
+    setting_jvm,
+    setting_mainclass,
+    setting_mainargs,
+    setting_classpaths,
+    setting_options,
+    setting_properties,
+    setting_failstatus,
+    setting_passargs,
+    setting_expand,
+    setting_classcache,
+    setting_count,
+};
+
+struct setting_row {
+    setting_key key;
+    const char* name;
+    const char* default_value;
+    setting_form form;
+    // With expand = yes, variables are replaced in the value, or, for a
+    // form_section key, in the names and values of the named section's
+    // entries (the section's name itself stays as written).
+    bool expanded;
+};
+
+inline constexpr setting_row setting_rows[setting_count] = {
+    {setting_jvm, "jvm", "jvm.dll", form_text, true},
+    {setting_mainclass, "mainclass", "velta.os.Shell", form_text, true},
+    {setting_mainargs, "mainargs", "", form_text, true},
+    {setting_classpaths, "classpaths", "java.classpaths", form_section, true},
+    {setting_options, "options", "java.options", form_section, true},
+    {setting_properties, "properties", "java.properties", form_section, true},
+    {setting_failstatus, "failstatus", "0", form_exit_status, false},
+    {setting_passargs, "passargs", "no", form_yes_no, false},
+    {setting_expand, "expand", "no", form_yes_no, false},
+    {setting_classcache, "classcache", "", form_text, true},
+};
+
+consteval bool rows_are_in_key_order()
+{
+    for (int32_t i = 0; i < setting_count; ++i) {
+        if (setting_rows[i].key != i)
+            return false;
+    }
+    return true;
+}
+static_assert(rows_are_in_key_order(), "setting_rows[k] must describe key k");
+
+// The launcher section when the command line names none.
+inline constexpr char default_launcher_section[] = "java";
+
+// The launcher section's settings as one launch uses them.
+struct launcher_settings {
+    // Each key's value: the configured one (after expansion), or the
+    // default. Points into the configuration or at the table; never null.
+    const char* text[setting_count];
+    // The checked value of a form_yes_no key (1 for yes) or of a
+    // form_exit_status key; 0 for the others.
+    int32_t number[setting_count];
+};
+
+// Reads every key of `section_name` in the configuration `root` (which may
+// be null) into *settings. Each value is checked as its row's form says;
+// then, with expand = yes, variables are replaced in the rows marked
+// `expanded` (see expand_configuration), the configuration being
+// `config_path`. Returns 0, or -1 after logging "Invalid value VALUE for
+// KEY" for the first wrong value in the table's order, or what expansion
+// logged.
+int read_launch_settings(config_section* root, const char* section_name, const char* config_path,
+                         launcher_settings* settings);
+
+// Replaces, in the configuration `root`, every "${CONFDIR}", "${NAME}" and
+// "$$" by the absolute folder of `config_path`, the environment variable
+// NAME and "$", in what the rows marked `expanded` designate in the section
+// `section_name`. NAME is a letter or "_" followed by letters, digits and
+// "_"; every other "$" stays as written. Each string holding a "$" is
+// replaced by a new one and the old one freed; each section is expanded
+// once, however many keys name it. Returns 0, or -1 after logging an
+// undefined variable or memory running out, with the strings expanded so far
+// replaced.
+int expand_configuration(config_section* root, const char* section_name, const char* config_path);
