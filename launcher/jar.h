@@ -102,8 +102,9 @@ int jar_lists_entry(const char* path, const char* name);
 // of another scheme it knows (http, https, ftp, jar, jrt, jmod, mailto), of
 // another host, and pieces whose escapes are not "%" and two hex digits or
 // do not make UTF-8 (JDK 17 fails to load classes after such a piece rather
-// than ignoring it). A piece may name a path that does not exist; the VM
-// skips it. Duplicates are kept; the VM opens each path once.
+// than ignoring it). A piece may name a path that does not exist, or a
+// folder without its "/"; the VM skips it. Duplicates are kept; the VM
+// opens each path once.
 //
 // On 0 stores the number of paths in *count and a new array of that many
 // new strings in *paths (null when there are none), owned by the caller
