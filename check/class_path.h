@@ -14,6 +14,6 @@ class_path_entry_kind class_path_entry_kind_of(const char* path);
 
 // Returns whether the entry at `path` holds the class file `class_file`
 // ("a/b/C.class"): a folder that has it as a regular file below it, or a jar
-// whose central directory lists it. A file that is no readable zip archive
-// holds nothing.
+// whose central directory lists it (jar_lists_entry). A file that is no
+// readable zip archive holds nothing.
 bool class_path_entry_holds(const char* path, const char* class_file);
