@@ -79,7 +79,9 @@ ready_notice send_ready(const notify_address& to)
 // in the namespace: a look costs 0.04 ms of CPU through netlink and 14 ms
 // through /proc while nothing listens on the port (6 ms through /proc with
 // no other socket in the namespace); the look that finds the listener 3 ms,
-// nearly all of it reading the 1,000 descriptors' links.
+// nearly all of it reading the 1,000 descriptors' links. A netlink look grows
+// only with the listeners of the namespace (0.4 ms with 15,000). A waiting
+// watcher thread used 0.19% of one core, a third of it its wake-ups alone.
 constexpr int most_listeners = 256;
 
 struct listener_inodes {
