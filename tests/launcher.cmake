@@ -3,7 +3,7 @@
 # end-to-end ones that run the real binary on real VMs (everyday build only:
 # the VM's own signal handling makes AddressSanitizer unreliable).
 
-add_executable(launcher_tests launcher_options_test.cpp launcher_run_test.cpp class_cache_test.cpp)
+add_executable(launcher_tests launcher_options_test.cpp launcher_run_test.cpp class_cache_test.cpp service_ready_test.cpp)
 # The launcher's messages land in the file each test names (log_capture.cpp).
 target_link_libraries(launcher_tests PRIVATE velta_launcher velta_platform velta_log_capture
                       velta_test_support GTest::gtest_main)
