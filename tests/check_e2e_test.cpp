@@ -123,8 +123,7 @@ TEST(Checker, ListsExactlyTheOptionsTheStandInVmReceives)
     EXPECT_EQ(read_file(scratch.file("checker-vm")), "") << "the VM was created without --start";
 
     // With --start the checker hands the VM the same record the launcher does.
-    // Options may follow the operands.
-    const launch_result started = launch({VELTA_JAVA_CHECK, "app", scratch.file("c.conf"), "--start"},
+    const launch_result started = launch({VELTA_JAVA_CHECK, "--start", "app", scratch.file("c.conf")},
                                          {{"VELTA_FAKE_JVM_RECORD", scratch.file("checker-vm")},
                                           {"VELTA_FAKE_JVM_RESULT", "0"}});
     EXPECT_EQ(started.process.status, 1);
@@ -337,20 +336,26 @@ TEST(Checker, ReadsTheSystemConfigurationWhenNoFileIsNamed)
     EXPECT_EQ(missing.process.errors, "Error loading JVM jvm.dll\n");
 }
 
-TEST(Checker, TakesOptionsAnywhereBeforeTheirEndAndRefusesUnknownOnes)
+TEST(Checker, TakesOptionsBeforeTheSectionAndRefusesUnknownOnes)
 {
+    scratch_folder scratch;
+    write_file(scratch.file("app.conf"), "[app]\njvm=" VELTA_FAKE_JVM "\nmainargs=fixed\npassargs=yes\n");
     const struct {
         std::vector<std::string> arguments;
         int status;
         const char* output_start;
         const char* errors_start;
+        std::string output_holds = "";
     } cases[] = {
         {{VELTA_JAVA_CHECK, "--help"}, 0, "Usage: velta-java-check [--start]", ""},
         {{VELTA_JAVA_CHECK, "--start", "--help"}, 0, "Usage: velta-java-check [--start]", ""},
         {{VELTA_JAVA_CHECK, "--bogus"}, 2, "", "velta-java-check: unknown option --bogus\nUsage:"},
-        {{VELTA_JAVA_CHECK, "java", "/nonexistent.conf", "--help"}, 0, "Usage: velta-java-check [--start]", ""},
+        {{VELTA_JAVA_CHECK, "java", "/nonexistent.conf", "--help"}, 1, "", "Unable to read JVM configuration"},
         {{VELTA_JAVA_CHECK, "java", "/nonexistent.conf", "--", "--help"}, 1, "", "Unable to read JVM configuration"},
         {{VELTA_JAVA_CHECK, "--", "--start", "/nonexistent.conf"}, 1, "", "Unable to read JVM configuration from /nonexistent.conf\n"},
+        // After the configuration file, everything is main's, as velta-java passes it.
+        {{VELTA_JAVA_CHECK, "app", scratch.file("app.conf"), "--", "one", "--start"}, 0, "Configuration: ", "",
+         "Main arguments: 4\n  1: [fixed]\n  2: [--]\n  3: [one]\n  4: [--start]\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.back());
@@ -358,6 +363,7 @@ TEST(Checker, TakesOptionsAnywhereBeforeTheirEndAndRefusesUnknownOnes)
         EXPECT_EQ(result.process.status, c.status);
         EXPECT_EQ(result.process.output.rfind(c.output_start, 0), 0u) << result.process.output;
         EXPECT_EQ(result.process.errors.rfind(c.errors_start, 0), 0u) << result.process.errors;
+        EXPECT_NE(result.process.output.find(c.output_holds), std::string::npos) << result.process.output;
     }
 }
 

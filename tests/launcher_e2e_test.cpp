@@ -515,9 +515,13 @@ TEST(Program, HelpAndVersionArePrintedNotTakenAsSections)
         {VELTA_JAVA, "--help", "Usage: velta-java [SECTION [CONFIG-FILE]]\n"},
         {VELTA_JAVA, "--version", "velta-java " VELTA_VERSION "\n"},
         {VELTA_JAVA_CHECK, "--version", "velta-java-check " VELTA_VERSION "\n"},
+        {VELTA_JAVA, "-version", "velta-java " VELTA_VERSION "\n"},
+        {VELTA_JAVA, "-h", "Usage: velta-java [SECTION [CONFIG-FILE]]\n"},
+        {VELTA_JAVA_CHECK, "-version", "velta-java-check " VELTA_VERSION "\n"},
+        {VELTA_JAVA_CHECK, "-h", "Usage: velta-java-check [--start]"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.option);
+        SCOPED_TRACE(std::string(c.program) + " " + c.option);
         const launch_result result = launch({c.program, c.option, "/nonexistent.conf"});
         EXPECT_EQ(result.process.status, 0);
         EXPECT_EQ(result.process.output.substr(0, std::strlen(c.printed)), c.printed);
