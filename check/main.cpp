@@ -11,6 +11,7 @@
 #include "launcher/launcher.h"
 #include "platform/platform.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,8 +44,9 @@ constexpr char usage[] =
     "holds it, and each main argument in brackets. Bytes that are control\n"
     "characters or not UTF-8, and \"^\", are printed as ^XX, as the\n"
     "configuration escapes them. Lines starting with \"warning:\" point at what\n"
-    "a launch would not report: a missing class-path entry or section, a main\n"
-    "class on none of the entries, a configuration that others may write.\n"
+    "a launch would not report: a missing class-path entry or section, a\n"
+    "wildcard folder that cannot be read, a main class on none of the\n"
+    "entries, a configuration that others may write.\n"
     "With classcache, last: the archive's path and whether it exists, and the\n"
     "options a launch adds before and after those above, or why the cache\n"
     "would not be used; nothing is made or removed.\n"
@@ -117,14 +119,20 @@ int check_start()
     return launcher.main_arguments != nullptr ? 0 : -1;
 }
 
+// Says on standard error why standard output cannot take the report, from
+// errno, and returns the exit status 1.
+int report_lost_output()
+{
+    std::fprintf(stderr, "velta-java-check: cannot write to standard output: %s\n", std::strerror(errno));
+    return 1;
+}
+
 // Returns the exit status once standard output has taken the report: `status`,
 // or 1 after saying on standard error why it could not.
 int finish_output(int status)
 {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "velta-java-check: cannot write to standard output: %s\n", std::strerror(errno));
-        return 1;
-    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return report_lost_output();
     return status;
 }
 
@@ -154,6 +162,10 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    // Closed, standard output would become /dev/null in the launch's first
+    // step, and the report would be lost without a word.
+    if (fcntl(STDOUT_FILENO, F_GETFD) == -1)
+        return report_lost_output();
     // The launcher's command line: element 0 stands for the program.
     std::vector<char*> arguments = {argv[0]};
     arguments.insert(arguments.end(), argv + first, argv + argc);
