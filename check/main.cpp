@@ -11,6 +11,7 @@
 #include "launcher/launcher.h"
 #include "platform/platform.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,7 +31,8 @@ constexpr char usage[] =
     "running the Java program. SECTION is the launcher section (default java);\n"
     "without CONFIG-FILE the system configuration is read, as velta-java reads\n"
     "it. The ARGUMENTs follow the main arguments when the section says\n"
-    "passargs = yes.\n"
+    "passargs = yes. The options come before SECTION: every ARGUMENT is main's,\n"
+    "as velta-java passes it, \"--\" and \"--start\" included.\n"
     "\n"
     "Printed on standard output, in order: the configuration read, the keys of\n"
     "the launcher section (with expand = yes, as expanded), the VM library (for\n"
@@ -42,8 +44,9 @@ constexpr char usage[] =
     "holds it, and each main argument in brackets. Bytes that are control\n"
     "characters or not UTF-8, and \"^\", are printed as ^XX, as the\n"
     "configuration escapes them. Lines starting with \"warning:\" point at what\n"
-    "a launch would not report: a missing class-path entry or section, a main\n"
-    "class on none of the entries, a configuration that others may write.\n"
+    "a launch would not report: a missing class-path entry or section, a\n"
+    "wildcard folder that cannot be read, a main class on none of the\n"
+    "entries, a configuration that others may write.\n"
     "With classcache, last: the archive's path and whether it exists, and the\n"
     "options a launch adds before and after those above, or why the cache\n"
     "would not be used; nothing is made or removed.\n"
@@ -53,10 +56,9 @@ constexpr char usage[] =
     "             VM; main is not called, but the class's static initializer\n"
     "             runs. The class cache's folder is made, but no archive is\n"
     "             kept from a VM that did not run main\n"
-    "  --help     show this text and exit\n"
-    "  --version  show the version and exit\n"
-    "  --         end of the options, which may stand anywhere before it; an\n"
-    "             ARGUMENT that starts with \"-\" follows it\n"
+    "  --help     show this text and exit (also -h, -help, -?)\n"
+    "  --version  show the version and exit (also -version)\n"
+    "  --         end of the options, for a SECTION that starts with \"-\"\n"
     "\n"
     "Where the launch would fail, the message velta-java would log is written to\n"
     "standard error.\n"
@@ -117,14 +119,20 @@ int check_start()
     return launcher.main_arguments != nullptr ? 0 : -1;
 }
 
+// Says on standard error why standard output cannot take the report, from
+// errno, and returns the exit status 1.
+int report_lost_output()
+{
+    std::fprintf(stderr, "velta-java-check: cannot write to standard output: %s\n", std::strerror(errno));
+    return 1;
+}
+
 // Returns the exit status once standard output has taken the report: `status`,
 // or 1 after saying on standard error why it could not.
 int finish_output(int status)
 {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "velta-java-check: cannot write to standard output: %s\n", std::strerror(errno));
-        return 1;
-    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return report_lost_output();
     return status;
 }
 
@@ -132,28 +140,35 @@ int finish_output(int status)
 
 int main(int argc, char** argv)
 {
-    // The launcher's command line: element 0 stands for the program, the
-    // positional arguments follow; options may stand anywhere before "--".
+    // The options come first. From the section name on, the command line is
+    // the launcher's: everything after the configuration file is main's, as
+    // velta-java passes it, "--" and "--start" included.
     bool start = false;
-    bool options_ended = false;
-    std::vector<char*> arguments = {argv[0]};
-    for (int i = 1; i < argc; ++i) {
-        const char* argument = argv[i];
-        if (options_ended || argument[0] != '-') {
-            arguments.push_back(argv[i]);
-        } else if (std::strcmp(argument, "--") == 0) {
-            options_ended = true;
-        } else if (std::strcmp(argument, "--start") == 0) {
+    int first = 1;
+    for (; first < argc && argv[first][0] == '-'; ++first) {
+        const char* option = argv[first];
+        if (std::strcmp(option, "--") == 0) {
+            ++first;
+            break;
+        }
+        if (std::strcmp(option, "--start") == 0) {
             start = true;
-        } else if (std::strcmp(argument, "--help") == 0) {
+        } else if (is_help_option(option)) {
             return finish_output(std::fputs(usage, stdout) < 0 ? 1 : 0);
-        } else if (std::strcmp(argument, "--version") == 0) {
+        } else if (is_version_option(option)) {
             return finish_output(std::printf("velta-java-check %s\n", VELTA_VERSION) < 0 ? 1 : 0);
         } else {
-            std::fprintf(stderr, "velta-java-check: unknown option %s\n%s", argument, usage);
+            std::fprintf(stderr, "velta-java-check: unknown option %s\n%s", option, usage);
             return 2;
         }
     }
+    // Closed, standard output would become /dev/null in the launch's first
+    // step, and the report would be lost without a word.
+    if (fcntl(STDOUT_FILENO, F_GETFD) == -1)
+        return report_lost_output();
+    // The launcher's command line: element 0 stands for the program.
+    std::vector<char*> arguments = {argv[0]};
+    arguments.insert(arguments.end(), argv + first, argv + argc);
     set_vm_exit_report(report_vm_exit);
     launcher.argument_count = static_cast<int32_t>(arguments.size());
     launcher.arguments = arguments.data();

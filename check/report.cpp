@@ -7,9 +7,12 @@
 #include "launcher/text.h"
 #include "platform/platform.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -123,10 +126,13 @@ void print_vm_library()
         return;
     }
     std::printf("  loads: yes\n");
-    if (launcher.create_vm == nullptr)
-        print_line("  exports JNI_CreateJavaVM: no (", dlerror(), ")\n");
-    else
+    if (launcher.create_vm == nullptr) {
+        // A symbol whose address is 0 is found, with no error to read.
+        const char* reason = dlerror();
+        print_line("  exports JNI_CreateJavaVM: no (", reason != nullptr ? reason : "its address is 0", ")\n");
+    } else {
         std::printf("  exports JNI_CreateJavaVM: yes\n");
+    }
 }
 
 // The options the VM takes from one environment variable, split as the VM
@@ -243,8 +249,18 @@ void print_class_path(const std::vector<std::string>& entries)
         bool matched = false;
         for (const std::string& expanded : entries)
             matched |= expanded.compare(0, folder.size(), folder) == 0 && expanded.find('/', folder.size()) == std::string::npos;
-        if (!matched)
+        if (matched)
+            continue;
+        const int listed = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int cause = errno;
+        if (listed == -1 && cause != ENOENT) {
+            print_line("warning: class-path entry ", written.c_str(), " cannot be read: ");
+            std::printf("%s\n", std::strerror(cause));
+        } else {
             print_line("warning: class-path entry ", written.c_str(), " matches no jar\n");
+        }
+        if (listed != -1)
+            close(listed);
     }
 }
 

@@ -7,6 +7,9 @@
 
 namespace {
 
+// A class file holds a name in at most 65535 bytes of modified UTF-8.
+constexpr size_t longest_class_name = 65535;
+
 // True when `name`, of `length` bytes, is modified UTF-8 in its shortest
 // form (NUL written as C0 80 is the one longer form allowed), as the VM
 // requires of the names FindClass takes.
@@ -41,9 +44,10 @@ jclass find_class_dotted(JNIEnv* env, const char* class_name)
 {
     // A VM that checks its JNI use (-Xcheck:jni) ends the process when
     // FindClass is handed a name that is not modified UTF-8, and warns about a
-    // descriptor "Lname;". No class has such a name, so it is not asked.
+    // descriptor "Lname;". No class has such a name, nor one longer than a
+    // class file can hold, so the VM is not asked.
     const size_t length = std::strlen(class_name);
-    if (!is_modified_utf8(class_name, length)
+    if (length > longest_class_name || !is_modified_utf8(class_name, length)
         || (length >= 2 && class_name[0] == 'L' && class_name[length - 1] == ';'))
         return nullptr;
 

@@ -6,11 +6,12 @@
 
 #include <cstdint>
 
-// Returns FindClass of `class_name` with every "." turned into "/"; names of
-// any length are taken. Null when the class is not found (with the VM's
-// exception pending), when memory runs out, and, without asking the VM, when
-// no class can have the name: it is not modified UTF-8 (4-byte UTF-8
-// included), or it is a descriptor "Lname;".
+// Returns FindClass of `class_name` with every "." turned into "/", which
+// also initializes the class. Null when the class cannot be found, loaded,
+// linked or initialized (with the VM's exception pending), when memory runs
+// out, and, without asking the VM, when no class can have the name: it is
+// not modified UTF-8 (4-byte UTF-8 included), it is a descriptor "Lname;",
+// or it is longer than a class file holds (65535 bytes).
 jclass find_class_dotted(JNIEnv* env, const char* class_name);
 
 // Returns a new String[] of `count` elements made from `vector`, or null with

@@ -75,8 +75,11 @@ int create_java_vm(create_java_vm_entry create_vm, JavaVMInitArgs* init_args, Ja
 // is not private of: main(String[]) not static, main() static, main() not
 // static. A main that is not static is called on a new instance made by the
 // class's own constructor without arguments, which must not be private
-// either. After a missing class or method an exception the VM's lookup left
-// stays pending.
+// either. A class the VM does not have is logged as "Unable to find main
+// class CLASS", with no exception left pending; a class that threw while it
+// was loaded, linked or initialized as "Unable to load main class CLASS:
+// TYPE: MESSAGE" (for an ExceptionInInitializerError, of its cause), with
+// that exception left pending, as is one that the lookup of main left.
 int find_main_method(JNIEnv* env, const char* class_name, main_method* found);
 
 // launch_main_arguments: makes main's String[] from the arguments of

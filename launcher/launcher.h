@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // The steps of a launch, in the order continue_launch takes them.
 enum launch_step : int32_t {
@@ -110,3 +111,16 @@ int launcher_main(int32_t argument_count, char** arguments);
 // call again.
 int continue_launch(launch_step stop);
 
+// The options both programs take where a launcher section would be named,
+// also as the java command spells them; no launcher section can have these
+// names.
+inline bool is_help_option(const char* argument)
+{
+    return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-help") == 0
+        || std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "-?") == 0;
+}
+
+inline bool is_version_option(const char* argument)
+{
+    return std::strcmp(argument, "--version") == 0 || std::strcmp(argument, "-version") == 0;
+}

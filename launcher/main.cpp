@@ -13,7 +13,7 @@ namespace {
 constexpr char usage[] =
     "Usage: velta-java [SECTION [CONFIG-FILE]]\n"
     "       velta-java SECTION CONFIG-FILE ARGUMENT...\n"
-    "       velta-java --help | --version\n"
+    "       velta-java --help | --version   (also -h, -help, -?, -version)\n"
     "\n"
     "Starts a Java VM in this process and runs the main class that the launcher\n"
     "section SECTION (default java) of CONFIG-FILE configures; without\n"
@@ -45,10 +45,9 @@ int report_vm_exit(int status)
 
 int main(int argc, char** argv)
 {
-    // No section can have these names: they are the program's own.
-    if (argc >= 2 && std::strcmp(argv[1], "--help") == 0)
+    if (argc >= 2 && is_help_option(argv[1]))
         return finish_output(std::printf(usage, system_config_path()));
-    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0)
+    if (argc >= 2 && is_version_option(argv[1]))
         return finish_output(std::printf("velta-java %s\n", VELTA_VERSION));
     set_vm_exit_report(report_vm_exit);
     return launcher_main(argc, argv);

@@ -106,13 +106,124 @@ const main_form* find_later_main_form(JNIEnv* env, jclass main_class, jmethodID*
     return found;
 }
 
+// Calls the method `name` of the class `owner`, which takes nothing and
+// returns the object type `type`, on `object`, an instance of `owner`.
+// Returns its result, or null when it returns null or throws, with no
+// exception pending then.
+jobject call_object_method(JNIEnv* env, jobject object, const char* owner, const char* name, const char* type)
+{
+    jclass owner_class = env->FindClass(owner);
+    jmethodID method = owner_class != nullptr ? env->GetMethodID(owner_class, name, type) : nullptr;
+    jobject result = method != nullptr ? env->CallObjectMethod(object, method) : nullptr;
+    env->ExceptionClear();
+    if (owner_class != nullptr)
+        env->DeleteLocalRef(owner_class);
+    return result;
+}
+
+// Returns a copy of the String `text` (null allowed) in modified UTF-8, owned
+// by the caller; null for a null `text` or when memory runs out, with no
+// exception pending. Deletes the reference `text`.
+char* take_java_string(JNIEnv* env, jobject text)
+{
+    const auto string = static_cast<jstring>(text);
+    const char* chars = string != nullptr ? env->GetStringUTFChars(string, nullptr) : nullptr;
+    char* copy = chars != nullptr ? copy_text(chars) : nullptr;
+    if (chars != nullptr)
+        env->ReleaseStringUTFChars(string, chars);
+    env->ExceptionClear();
+    if (string != nullptr)
+        env->DeleteLocalRef(string);
+    return copy;
+}
+
+// What a Throwable says of itself: the name of its class and its message,
+// each a string owned by the record, null when there is none or memory ran
+// out.
+struct throwable_text {
+    char* type;
+    char* message;
+};
+
+throwable_text read_throwable(JNIEnv* env, jobject thrown)
+{
+    constexpr char returns_string[] = "()Ljava/lang/String;";
+    jclass type = env->GetObjectClass(thrown);
+    throwable_text text{take_java_string(env, call_object_method(env, type, "java/lang/Class", "getName", returns_string)),
+                        take_java_string(env, call_object_method(env, thrown, "java/lang/Throwable", "getMessage",
+                                                                 returns_string))};
+    env->DeleteLocalRef(type);
+    return text;
+}
+
+void free_throwable_text(throwable_text* text)
+{
+    std::free(text->type);
+    std::free(text->message);
+}
+
+bool is_type(const throwable_text& text, const char* type)
+{
+    return text.type != nullptr && std::strcmp(text.type, type) == 0;
+}
+
+// Whether `text` is the name of the class `class_name` (dot-separated) in
+// the VM's form, with slashes.
+bool is_class_name(const char* text, const char* class_name)
+{
+    for (; *class_name != '\0'; ++class_name, ++text) {
+        if (*text != (*class_name == '.' ? '/' : *class_name))
+            return false;
+    }
+    return *text == '\0';
+}
+
+// Logs why the main class `class_name` is not there, once find_class_dotted
+// returned null. When the VM has no class of that name (its
+// NoClassDefFoundError names the class itself), that error is cleared: its
+// stack trace would hold only the VM's own frames. Anything else thrown while
+// the class was loaded, linked or initialized is named in the message (for
+// an ExceptionInInitializerError, its cause) and stays pending, for the
+// uncaught-exception handler to report as under the java command.
+void report_main_class_failure(JNIEnv* env, const char* class_name)
+{
+    jthrowable thrown = env->ExceptionCheck() ? env->ExceptionOccurred() : nullptr;
+    if (thrown == nullptr) {
+        log_error("Unable to find main class %s", class_name);
+        return;
+    }
+    env->ExceptionClear();
+    throwable_text text = read_throwable(env, thrown);
+    if (is_type(text, "java.lang.NoClassDefFoundError") && text.message != nullptr
+        && is_class_name(text.message, class_name)) {
+        log_error("Unable to find main class %s", class_name);
+    } else {
+        jobject cause = is_type(text, "java.lang.ExceptionInInitializerError")
+            ? call_object_method(env, thrown, "java/lang/Throwable", "getCause", "()Ljava/lang/Throwable;")
+            : nullptr;
+        if (cause != nullptr) {
+            free_throwable_text(&text);
+            text = read_throwable(env, cause);
+            env->DeleteLocalRef(cause);
+        }
+        const char* type = text.type != nullptr ? text.type : "java.lang.Throwable";
+        if (text.message != nullptr)
+            log_error("Unable to load main class %s: %s: %s", class_name, type, text.message);
+        else
+            log_error("Unable to load main class %s: %s", class_name, type);
+        env->Throw(thrown);
+    }
+    free_throwable_text(&text);
+    env->DeleteLocalRef(thrown);
+}
+
 } // namespace
 
 int find_main_method(JNIEnv* env, const char* class_name, main_method* found)
 {
     jclass main_class = found->main_class = find_class_dotted(env, class_name);
     if (main_class == nullptr) {
-        log_error("Unable to find main class %s", class_name);
+        report_main_class_failure(env, class_name);
         return -1;
     }
     // A static main(String[]), of any access, runs as it always has.

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -70,6 +71,7 @@ TEST(Checker, ReportsEachLaunchFailureWithTheLaunchersOwnMessage)
         {"VM library named by an empty value", "[java]\njvm=\n", false, {}},
         {"folder without lib/server/libjvm.so", "[java]\njvm=/\n", false, {}},
         {"library without JNI_CreateJavaVM", "[java]\njvm=" VELTA_NO_CREATE_VM "\n", false, {}},
+        {"library with JNI_CreateJavaVM at address 0", "[java]\njvm=" VELTA_ZERO_CREATE_VM "\n", false, {}},
         {"VM creation refused", "[java]\njvm=" VELTA_FAKE_JVM "\n", true, {{"VELTA_FAKE_JVM_RESULT", "-3"}}},
         {"main class missing", "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.Missing\n" + jar_section, true, {}},
         {"no main method", "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.NoMain\n" + jar_section, true, {}},
@@ -123,8 +125,7 @@ TEST(Checker, ListsExactlyTheOptionsTheStandInVmReceives)
     EXPECT_EQ(read_file(scratch.file("checker-vm")), "") << "the VM was created without --start";
 
     // With --start the checker hands the VM the same record the launcher does.
-    // Options may follow the operands.
-    const launch_result started = launch({VELTA_JAVA_CHECK, "app", scratch.file("c.conf"), "--start"},
+    const launch_result started = launch({VELTA_JAVA_CHECK, "--start", "app", scratch.file("c.conf")},
                                          {{"VELTA_FAKE_JVM_RECORD", scratch.file("checker-vm")},
                                           {"VELTA_FAKE_JVM_RESULT", "0"}});
     EXPECT_EQ(started.process.status, 1);
@@ -189,10 +190,12 @@ TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
               "  9: [five six]\n"
               "Class cache: " + scratch.file("cache") + "\n"
               "  not used: " + no_cache.substr(no_cache.find(": ") + 2));
-    // A report that cannot be written is an error, not silence.
-    const process_result full = run_process({"/bin/sh", "-c", VELTA_JAVA_CHECK " java " + config + " >/dev/full"}, {});
-    EXPECT_EQ(full.status, 1);
-    EXPECT_NE(full.errors.find("velta-java-check: cannot write to standard output"), std::string::npos) << full.errors;
+    // A report that cannot be written, or has no standard output, is an error, not silence.
+    for (const char* lost : {" >/dev/full", " >&-"}) {
+        const process_result full = run_process({"/bin/sh", "-c", VELTA_JAVA_CHECK " java " + config + lost}, {});
+        EXPECT_EQ(full.status, 1);
+        EXPECT_NE(full.errors.find("velta-java-check: cannot write to standard output"), std::string::npos) << full.errors;
+    }
 }
 
 TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
@@ -271,11 +274,14 @@ TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
     scratch_folder scratch;
     std::filesystem::create_directories(scratch.file("classes/velta/test"));
     write_file(scratch.file("classes/velta/test/Folder.class"), "");
+    // Root reads any folder: the checker then runs as the user nobody.
+    ASSERT_TRUE(chmod(scratch.path.c_str(), 0755) == 0 && mkdir(scratch.file("locked").c_str(), 0) == 0);
     const struct {
         const char* name;
         std::string sections;
         std::string printed;  // must be in the report
         bool writable;        // the configuration is writable by others
+        bool as_nobody = false;
     } cases[] = {
         {"main class in a jar", "mainclass=velta.test.Echo\n", "  found in: " VELTA_TEST_JAR "\n", false},
         {"main class in a folder", "mainclass=velta.test.Folder\n", "  found in: " + scratch.file("classes") + "\n", false},
@@ -285,6 +291,8 @@ TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
         {"a wildcard without jars", "classpaths=wild\n[wild]\n" + scratch.file("classes") + "/*\n",
          "warning: class-path entry " + scratch.file("classes") + "/* matches no jar\n", false},
         {"a configuration others may write", "", "is writable by group or others", true},
+        {"a wildcard folder that cannot be read", "classpaths=wild\n[wild]\n" + scratch.file("locked") + "/*\n",
+         "warning: class-path entry " + scratch.file("locked") + "/* cannot be read: Permission denied\n", false, true},
         {"no warning: a stack size for main", "options=stack\n[stack]\n-Xss2m\n",
          "-Xss2m\nMain's stack: 2097152 bytes, on a thread of its own\n", false},
     };
@@ -294,7 +302,10 @@ TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
         write_file(config, "[java]\njvm=" VELTA_FAKE_JVM "\n" + c.sections + "[java.classpaths]\n" VELTA_TEST_JAR "\n"
                                + scratch.file("classes") + "\n/nonexistent.jar\n");
         chmod(config.c_str(), c.writable ? 0666 : 0644);
-        const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config});
+        std::vector<std::string> command = {VELTA_JAVA_CHECK, "java", config};
+        if (c.as_nobody && geteuid() == 0)
+            command.insert(command.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+        const launch_result checked = launch(command);
         EXPECT_EQ(checked.process.status, 0);
         EXPECT_NE(checked.process.output.find(c.printed), std::string::npos) << checked.process.output;
     }
@@ -337,20 +348,26 @@ TEST(Checker, ReadsTheSystemConfigurationWhenNoFileIsNamed)
     EXPECT_EQ(missing.process.errors, "Error loading JVM jvm.dll\n");
 }
 
-TEST(Checker, TakesOptionsAnywhereBeforeTheirEndAndRefusesUnknownOnes)
+TEST(Checker, TakesOptionsBeforeTheSectionAndRefusesUnknownOnes)
 {
+    scratch_folder scratch;
+    write_file(scratch.file("app.conf"), "[app]\njvm=" VELTA_FAKE_JVM "\nmainargs=fixed\npassargs=yes\n");
     const struct {
         std::vector<std::string> arguments;
         int status;
         const char* output_start;
         const char* errors_start;
+        std::string output_holds = "";
     } cases[] = {
         {{VELTA_JAVA_CHECK, "--help"}, 0, "Usage: velta-java-check [--start]", ""},
         {{VELTA_JAVA_CHECK, "--start", "--help"}, 0, "Usage: velta-java-check [--start]", ""},
         {{VELTA_JAVA_CHECK, "--bogus"}, 2, "", "velta-java-check: unknown option --bogus\nUsage:"},
-        {{VELTA_JAVA_CHECK, "java", "/nonexistent.conf", "--help"}, 0, "Usage: velta-java-check [--start]", ""},
+        {{VELTA_JAVA_CHECK, "java", "/nonexistent.conf", "--help"}, 1, "", "Unable to read JVM configuration"},
         {{VELTA_JAVA_CHECK, "java", "/nonexistent.conf", "--", "--help"}, 1, "", "Unable to read JVM configuration"},
         {{VELTA_JAVA_CHECK, "--", "--start", "/nonexistent.conf"}, 1, "", "Unable to read JVM configuration from /nonexistent.conf\n"},
+        // After the configuration file, everything is main's, as velta-java passes it.
+        {{VELTA_JAVA_CHECK, "app", scratch.file("app.conf"), "--", "one", "--start"}, 0, "Configuration: ", "",
+         "Main arguments: 4\n  1: [fixed]\n  2: [--]\n  3: [one]\n  4: [--start]\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.back());
@@ -358,6 +375,7 @@ TEST(Checker, TakesOptionsAnywhereBeforeTheirEndAndRefusesUnknownOnes)
         EXPECT_EQ(result.process.status, c.status);
         EXPECT_EQ(result.process.output.rfind(c.output_start, 0), 0u) << result.process.output;
         EXPECT_EQ(result.process.errors.rfind(c.errors_start, 0), 0u) << result.process.errors;
+        EXPECT_NE(result.process.output.find(c.output_holds), std::string::npos) << result.process.output;
     }
 }
 

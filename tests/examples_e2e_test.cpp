@@ -80,31 +80,35 @@ TEST(Examples, TheServiceConfigurationStopsCleanlyOnSigtermWithStatus143)
     EXPECT_NE(output.find(" ms\nheartbeat: stopping\n"), std::string::npos) << output;
 }
 
-TEST(Examples, TheBundleRunsFromTwoCopiesAndAThirdWorkingFolder)
+TEST(Examples, TheBundleRunsFromEachCopyAndThroughALinkFromAnotherFolder)
 {
     namespace fs = std::filesystem;
     scratch_folder scratch;
     const std::string places = fs::canonical(scratch.path).string();
     fs::create_directories(places + "/elsewhere");
     const std::string path = fs::path(VELTA_JAVA).parent_path().string() + ":" + std::getenv("PATH");
-    // One copy runs through its script, named relative to the working folder,
-    // the other through velta-java and an absolute path.
+    // Copies run through their script, named relative to the working folder or
+    // by a link (with a velta-java of its own), and through velta-java.
     const struct {
         std::vector<std::string> arguments;
         std::string folder;
         std::string named_folder; // as ${CONFDIR} gives it
+        std::string path; // velta-java's folder is not on the second's PATH
     } cases[] = {
-        {{"../one/velta-bundle", "two words", ""}, places + "/one", places + "/elsewhere/../one"},
-        {{VELTA_JAVA, "bundle", places + "/two/app/bundle.conf", "two words", ""}, places + "/two/app", places + "/two/app"},
+        {{"../one/velta-bundle", "two words", ""}, places + "/one", places + "/one", path},
+        {{"./linked", "two words", ""}, places + "/three", places + "/three", std::getenv("PATH")},
+        {{VELTA_JAVA, "bundle", places + "/two/app/bundle.conf", "two words", ""}, places + "/two/app", places + "/two/app", path},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.folder);
         fs::create_directories(fs::path(c.folder).parent_path());
         fs::copy(VELTA_BUNDLE, c.folder, fs::copy_options::recursive);
     }
+    fs::create_symlink(places + "/three/velta-bundle", places + "/elsewhere/linked");
+    fs::copy(VELTA_JAVA, places + "/three/velta-java");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.folder);
-        const launch_result launched = launch(c.arguments, {{"PATH", path}}, places + "/elsewhere");
+        const launch_result launched = launch(c.arguments, {{"PATH", c.path}}, places + "/elsewhere");
         EXPECT_EQ(launched.logged, "");
         EXPECT_EQ(launched.process.status, 0);
         EXPECT_EQ(launched.process.output, "runtime: " + c.folder + "/runtime\njar: " + c.folder + "/lib/velta-bundle.jar\n"

@@ -68,7 +68,8 @@ velta_add_e2e_test(check_e2e_tests check_e2e_test.cpp
     VELTA_BUILD_JVM="${JAVA_JVM_LIBRARY}"
     VELTA_FAKE_JVM="$<TARGET_FILE:velta_fake_jvm>"
     VELTA_NO_CREATE_VM="$<TARGET_FILE:velta_no_create_vm>"
-  DEPENDS velta-java-check velta-java-check-test-sysconfig velta_fake_jvm velta_no_create_vm)
+    VELTA_ZERO_CREATE_VM="$<TARGET_FILE:velta_zero_create_vm>"
+  DEPENDS velta-java-check velta-java-check-test-sysconfig velta_fake_jvm velta_no_create_vm velta_zero_create_vm)
 
 # The examples on the JDK the build found.
 get_target_property(velta_heartbeat_jar velta_heartbeat JAR_FILE)

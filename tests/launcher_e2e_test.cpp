@@ -96,12 +96,35 @@ TEST_P(OnEveryJdk, EmptyArgumentsGiveAnEmptyArray)
 
 TEST_P(OnEveryJdk, MainClassFailuresAreReportedAndEndWithTheFailStatus)
 {
+    // Classes that exist but cannot be loaded, on the class path "crafted"; a class file of `name`
+    // extending `super_name`, without members, of class-file version `major`:
+    const auto class_file = [](const std::string& name, const std::string& super_name, size_t major) {
+        const auto u2 = [](size_t value) { return std::string{static_cast<char>(value >> 8), static_cast<char>(value)}; };
+        return "\xCA\xFE\xBA\xBE" + u2(0) + u2(major) + u2(5) + "\x07" + u2(2) + "\x01" + u2(name.size()) + name + "\x07"
+             + u2(4) + "\x01" + u2(super_name.size()) + super_name + u2(0x21) + u2(1) + u2(3) + std::string(8, '\0');
+    };
+    scratch_folder crafted;
+    std::filesystem::create_directories(crafted.file("velta/test"));
+    write_file(crafted.file("velta/test/Newer.class"), class_file("velta/test/Newer", "java/lang/Object", 99));
+    write_file(crafted.file("velta/test/Orphan.class"), class_file("velta/test/Orphan", "velta/test/Absent", 52));
+    write_file(crafted.file("velta/test/Broken.class"), "\xCA\xFE\xBA\xBE");
+    const std::string newer = "java.lang.UnsupportedClassVersionError: velta/test/Newer has been compiled by a more recent version of the "
+        "Java Runtime (class file version 99.0), this version of the Java Runtime only recognizes class file versions up to "
+        + std::to_string(GetParam().major + 44) + ".0";
     const struct {
-        const char* section;
-        const char* logged;
-        const char* described; // by the VM, on standard error
+        std::string section;
+        std::string logged;
+        std::string described; // by the VM, on standard error
         int status;
     } cases[] = {
+        {"mainclass=velta.test.Newer\nclasspaths=crafted\nfailstatus=5\n",
+         "3 Unable to load main class velta.test.Newer: " + newer + "\n", "Exception in thread \"main\" " + newer, 5},
+        {"mainclass=velta.test.Orphan\nclasspaths=crafted\n", "3 Unable to load main class velta.test.Orphan: "
+         "java.lang.NoClassDefFoundError: velta/test/Absent\n", "java.lang.NoClassDefFoundError: velta/test/Absent\n", 0},
+        {"mainclass=velta.test.Broken\nclasspaths=crafted\n", "3 Unable to load main class velta.test.Broken: "
+         "java.lang.ClassFormatError: Truncated class file\n", "java.lang.ClassFormatError: Truncated class file\n", 0},
+        {"mainclass=velta.test.ThrowingInitializer\n", "3 Unable to load main class velta.test.ThrowingInitializer: java.lang."
+         "NumberFormatException: For input string: \"not a number\"\n", "ExceptionInInitializerError\nCaused by: java.lang.Number", 0},
         {"mainclass=velta.test.Missing\nfailstatus=9\n", "3 Unable to find main class velta.test.Missing\n", "", 9},
         {"mainclass=velta.test.NoMain\nfailstatus=255\n", "3 Class velta.test.NoMain does not have a main method\n", "", 255},
         {"mainclass\n", "3 Unable to find main class \n", "", 0},
@@ -116,11 +139,13 @@ TEST_P(OnEveryJdk, MainClassFailuresAreReportedAndEndWithTheFailStatus)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section);
-        const launch_result& result = run(c.section);
+        const launch_result& result = run(c.section, "[crafted]\n" + crafted.path + "\n");
         EXPECT_EQ(result.process.status, c.status);
         EXPECT_EQ(result.logged, c.logged);
         EXPECT_EQ(result.process.output, "");
         EXPECT_NE(result.process.errors.find(c.described), std::string::npos) << result.process.errors.substr(0, 400);
+        EXPECT_TRUE(c.logged.rfind("3 Unable to find", 0) != 0 || result.process.errors.empty())
+            << "the stack trace of a missing class, only the VM's own frames: " << result.process.errors;
     }
 }
 
@@ -490,9 +515,13 @@ TEST(Program, HelpAndVersionArePrintedNotTakenAsSections)
         {VELTA_JAVA, "--help", "Usage: velta-java [SECTION [CONFIG-FILE]]\n"},
         {VELTA_JAVA, "--version", "velta-java " VELTA_VERSION "\n"},
         {VELTA_JAVA_CHECK, "--version", "velta-java-check " VELTA_VERSION "\n"},
+        {VELTA_JAVA, "-version", "velta-java " VELTA_VERSION "\n"},
+        {VELTA_JAVA, "-h", "Usage: velta-java [SECTION [CONFIG-FILE]]\n"},
+        {VELTA_JAVA_CHECK, "-version", "velta-java-check " VELTA_VERSION "\n"},
+        {VELTA_JAVA_CHECK, "-h", "Usage: velta-java-check [--start]"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.option);
+        SCOPED_TRACE(std::string(c.program) + " " + c.option);
         const launch_result result = launch({c.program, c.option, "/nonexistent.conf"});
         EXPECT_EQ(result.process.status, 0);
         EXPECT_EQ(result.process.output.substr(0, std::strlen(c.printed)), c.printed);
