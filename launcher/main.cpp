@@ -19,9 +19,10 @@ constexpr char usage[] =
     "section SECTION (default java) of CONFIG-FILE configures; without\n"
     "CONFIG-FILE, of the system configuration %s. The ARGUMENTs\n"
     "follow the configured main arguments when the section says passargs = yes.\n"
-    "velta-java prints nothing itself: its messages go to the system log, or to\n"
-    "standard error where no system log listens. velta-java-check shows what a\n"
-    "launch would do. See velta-java(1) and velta-java.conf(5).\n";
+    "velta-java prints nothing itself: its messages go to the system log, and to\n"
+    "standard error when that is a terminal or the log cannot take them.\n"
+    "velta-java-check shows what a launch would do. See velta-java(1) and\n"
+    "velta-java.conf(5).\n";
 
 // Returns the exit status of a run that printed on standard output, given
 // what printf returned: 0, or 1 after saying why the output was lost.
