@@ -30,8 +30,11 @@ void log_error_message(const char* message);
 // VM ends it from its abort paths: called with the status, it returns the
 // status the process ends with. The executable's own _exit
 // (platform/vm_exit.cpp) calls it, once `report` has been set with
-// set_vm_exit_report; velta-java logs a VM that ends the process while it
-// starts, velta-java-check reports any end while it checks a start.
+// set_vm_exit_report, and only in the process that set it: a child forked
+// since (by the VM, or by the program to run a command, whose child calls
+// _exit when exec fails) ends without it. velta-java logs a VM that ends
+// the process while it starts, velta-java-check reports any end while it
+// checks a start. The report may run in a signal handler, on any thread.
 using vm_exit_report = int (*)(int status);
 void set_vm_exit_report(vm_exit_report report);
 

@@ -421,8 +421,10 @@ TEST(StandInVm, ReceivesTheConfiguredOptionsExactly)
     write_file(scratch.file("c.conf"), "[app]\njvm=" VELTA_FAKE_JVM "\nproperties=props\n"
                                        "[java.classpaths]\nx\ny\nz = w\n[java.options]\n-Xmx64m\n-Xbootclasspath/a:/b\n"
                                        "[props]\nk = v\nflag\n");
+    // A child that the VM forks and that ends with _exit is no end of the VM.
     const launch_result result = launch({VELTA_JAVA, "app", scratch.file("c.conf")},
-                                        {{"VELTA_FAKE_JVM_RECORD", scratch.file("vm")}, {"VELTA_FAKE_JVM_RESULT", "-3"}});
+                                        {{"VELTA_FAKE_JVM_RECORD", scratch.file("vm")}, {"VELTA_FAKE_JVM_RESULT", "-3"},
+                                         {"VELTA_FAKE_JVM_CHILD_EXIT", "5"}});
     EXPECT_EQ(result.process.status, 1);
     EXPECT_EQ(result.logged, "3 Error -3 creating java vm\n");
     EXPECT_EQ(read_file(scratch.file("vm")),
