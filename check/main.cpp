@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -67,7 +68,8 @@ constexpr char usage[] =
     "one fails or the VM ends the process, 2 for a wrong command line.\n";
 
 // Set while --start runs the launch: an end of the process then is the VM's.
-bool checking_start;
+// Read by _exit's report, which may run in a signal handler.
+std::atomic<bool> checking_start;
 
 // An end of the process while --start runs: the program's System.exit, from
 // a static initializer say, or the VM's own. What the start made is printed

@@ -18,6 +18,7 @@
 
 #include <jni.h>
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -80,7 +81,10 @@ struct launcher_state {
     create_java_vm_entry create_vm;   // likewise: null when not found
     class_cache_plan class_cache;     // launch_class_cache_plan, launch_class_cache: what the
                                       // cache adds, empty when it is not used (refusal: why)
-    bool creating_vm;                 // JNI_CreateJavaVM runs and has not returned
+    volatile sig_atomic_t creating_vm; // JNI_CreateJavaVM runs and has not returned;
+                                      // read by _exit's report, which may run in a
+                                      // signal handler (not an atomic: tests reset
+                                      // the record by assignment)
     bool vm_created;                  // launch_vm_creation succeeded
     main_method main;                 // launch_main_method
     jobjectArray main_arguments;      // launch_main_arguments: null when not made

@@ -19,9 +19,10 @@ constexpr char usage[] =
     "section SECTION (default java) of CONFIG-FILE configures; without\n"
     "CONFIG-FILE, of the system configuration %s. The ARGUMENTs\n"
     "follow the configured main arguments when the section says passargs = yes.\n"
-    "velta-java prints nothing itself: its messages go to the system log, or to\n"
-    "standard error where no system log listens. velta-java-check shows what a\n"
-    "launch would do. See velta-java(1) and velta-java.conf(5).\n";
+    "velta-java prints nothing itself: its messages go to the system log, and to\n"
+    "standard error when that is a terminal or the log cannot take them.\n"
+    "velta-java-check shows what a launch would do. See velta-java(1) and\n"
+    "velta-java.conf(5).\n";
 
 // Returns the exit status of a run that printed on standard output, given
 // what printf returned: 0, or 1 after saying why the output was lost.
@@ -34,10 +35,30 @@ int finish_output(int printed)
     return 0;
 }
 
+// Runs in _exit, maybe in a signal handler or while another thread holds a
+// lock: the message is put together here, on the stack, as %d would write
+// the status, and logged with async-signal-safe calls only.
 int report_vm_exit(int status)
 {
-    if (launcher.creating_vm)
-        log_error("Java VM exited with status %d while starting", status);
+    if (launcher.creating_vm == 0)
+        return status;
+    constexpr char before[] = "Java VM exited with status ";
+    constexpr char after[] = " while starting";
+    char digits[11]; // "-2147483648" at most
+    char* first = digits + sizeof digits;
+    unsigned magnitude = status < 0 ? 0u - static_cast<unsigned>(status) : static_cast<unsigned>(status);
+    do {
+        *--first = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (status < 0)
+        *--first = '-';
+    const auto count = static_cast<size_t>(digits + sizeof digits - first);
+    char message[sizeof before - 1 + sizeof digits + sizeof after];
+    std::memcpy(message, before, sizeof before - 1);
+    std::memcpy(message + sizeof before - 1, first, count);
+    std::memcpy(message + sizeof before - 1 + count, after, sizeof after);
+    log_error_message(message);
     return status;
 }
 

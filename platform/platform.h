@@ -1,27 +1,40 @@
 // SPDX-License-Identifier: Apache-2.0
 // What the launcher needs of the operating system, as Linux provides it. The
 // memory, file, loader and thread functions are glibc's; this header adds the
-// one function through which every message goes, the constants whose values
-// are Linux's own, the standard descriptors, the system configuration's path
-// and the report of a VM that ends the process. Nothing here calls into the
-// code above it but through the hook a program sets.
+// one function through which every message goes (with its async-signal-safe
+// form for the report of _exit), the constants whose values are Linux's
+// own, the standard descriptors, the system configuration's path and the
+// report of a VM that ends the process. Nothing here calls into the code
+// above it but through the hook a program sets.
 #pragma once
 
 #include <dlfcn.h>
 
 // Reports one failure: `format` and what follows it as printf takes them,
 // one message without a trailing newline. Each program links the one
-// implementation that suits it: velta-java's writes to the system log at
-// error priority (platform/log_error.cpp), velta-java-check's to standard
-// error, and the in-process tests' to a file they read back.
+// implementation that suits it: velta-java-check's writes to standard error,
+// the in-process tests' to a file they read back, and velta-java's
+// (platform/log_error.cpp) sends it to the system log at error priority,
+// once, and writes it to standard error as "velta-java: MESSAGE" when
+// standard error is a terminal, or instead when the log cannot take it at
+// once: where none listens, or its queue is full. It never waits for the log.
 __attribute__((format(printf, 1, 2))) void log_error(const char* format, ...);
+
+// Reports `message`, the whole message made by the caller, as velta-java's
+// log_error does, with async-signal-safe calls only (no printf, malloc or
+// lock), for a report made in _exit, which signal handlers and forked
+// children call. Leaves errno as it was. Only velta-java links it.
+void log_error_message(const char* message);
 
 // What a program does when the process ends through _exit, which is how the
 // VM ends it from its abort paths: called with the status, it returns the
 // status the process ends with. The executable's own _exit
 // (platform/vm_exit.cpp) calls it, once `report` has been set with
-// set_vm_exit_report; velta-java logs a VM that ends the process while it
-// starts, velta-java-check reports any end while it checks a start.
+// set_vm_exit_report, and only in the process that set it: a child forked
+// since (by the VM, or by the program to run a command, whose child calls
+// _exit when exec fails) ends without it. velta-java logs a VM that ends
+// the process while it starts, velta-java-check reports any end while it
+// checks a start. The report may run in a signal handler, on any thread.
 using vm_exit_report = int (*)(int status);
 void set_vm_exit_report(vm_exit_report report);
 

@@ -17,17 +17,23 @@
 
 namespace {
 
+// Both set before the VM or any other thread starts.
 vm_exit_report report_of_the_program;
+pid_t reporting_process;
 
 } // namespace
 
 void set_vm_exit_report(vm_exit_report report)
 {
     report_of_the_program = report;
+    reporting_process = getpid();
 }
 
 extern "C" void _exit(int status)
 {
-    syscall(SYS_exit_group, report_of_the_program != nullptr ? report_of_the_program(status) : status);
+    // A child made by fork, or by vfork and still in this process's memory,
+    // is no end of the launch. getpid asks the kernel each time.
+    const bool reports = report_of_the_program != nullptr && getpid() == reporting_process;
+    syscall(SYS_exit_group, reports ? report_of_the_program(status) : status);
     __builtin_unreachable();
 }

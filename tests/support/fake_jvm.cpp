@@ -6,8 +6,11 @@
 // whose FindClass finds nothing but the class VELTA_FAKE_JVM_CLASS names (in
 // the VM's form, "a/b/C") and java/lang/String. That class has a main method,
 // and calling it records the String[] it is given; every call the stand-in
-// serves is recorded too.
+// serves is recorded too. With VELTA_FAKE_JVM_CHILD_EXIT set, it first forks a
+// child that ends with _exit(that status), as one that fails to exec does.
 #include <jni.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -218,6 +221,9 @@ extern "C" __attribute__((visibility("default"))) jint JNICALL JNI_CreateJavaVM(
                    init_args->options[i].optionString);
         }
     }
+    if (const char* child_status = std::getenv("VELTA_FAKE_JVM_CHILD_EXIT"); child_status != nullptr && fork() == 0)
+        _exit(std::atoi(child_status));
+    wait(nullptr);
     const int result = variable_or("VELTA_FAKE_JVM_RESULT", JNI_ERR);
     if (result == JNI_OK) {
         *vm = &fake_vm;

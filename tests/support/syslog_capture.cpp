@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-// Preloaded into the real launcher binary by end-to-end tests in place of glibc's
-// system log: every record is appended, as "<priority> <message>\n", to the
-// file that VELTA_SYSLOG_CAPTURE names. Without that variable records are
-// dropped. The fortified entry points are covered too, since a build with
-// _FORTIFY_SOURCE calls those instead. The launcher logs to the system log
-// only where something listens at its socket: with the variable set, the
-// capture answers for it.
+// Preloaded into the real launcher binary by end-to-end tests and benchmarks
+// in place of the system log: a socket connects to /dev/log without any log
+// there, and each datagram "<PRIORITY>TAG: MESSAGE" sent on it is appended, as
+// "<priority> <message>\n", to the file that VELTA_SYSLOG_CAPTURE names, or
+// dropped without that variable. Every other call is glibc's.
 #include "tests/support/log_line.h"
 
 #include <dlfcn.h>
@@ -13,60 +11,59 @@
 #include <sys/un.h>
 #include <syslog.h>
 
-#include <cstdarg>
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
-__attribute__((format(printf, 2, 0))) void capture(int priority, const char* format, va_list arguments)
+// The socket connected to the stand-in log, until it has sent its one
+// datagram; -1 when none is.
+int log_socket = -1;
+
+__attribute__((format(printf, 2, 3))) void capture(int priority, const char* format, ...)
 {
-    append_log_line("VELTA_SYSLOG_CAPTURE", priority & 7, format, arguments);
+    va_list arguments;
+    va_start(arguments, format);
+    append_log_line("VELTA_SYSLOG_CAPTURE", priority, format, arguments);
+    va_end(arguments);
 }
 
 } // namespace
 
 extern "C" {
 
-// glibc's fortified entry points, which <syslog.h> declares only under
-// _FORTIFY_SOURCE.
-__attribute__((format(printf, 3, 4))) void __syslog_chk(int priority, int flag, const char* format, ...);
-__attribute__((format(printf, 3, 0))) void __vsyslog_chk(int priority, int flag, const char* format,
-                                                         va_list arguments);
-
-__attribute__((visibility("default"))) void vsyslog(int priority, const char* format, va_list arguments)
-{
-    capture(priority, format, arguments);
-}
-
-__attribute__((visibility("default"))) void syslog(int priority, const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    capture(priority, format, arguments);
-    va_end(arguments);
-}
-
-__attribute__((visibility("default"))) void __vsyslog_chk(int priority, int, const char* format, va_list arguments)
-{
-    capture(priority, format, arguments);
-}
-
-__attribute__((visibility("default"))) void __syslog_chk(int priority, int, const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    capture(priority, format, arguments);
-    va_end(arguments);
-}
-
 __attribute__((visibility("default"))) int connect(int file, const sockaddr* address, socklen_t length)
 {
     const auto* local = reinterpret_cast<const sockaddr_un*>(address);
-    if (std::getenv("VELTA_SYSLOG_CAPTURE") != nullptr && address->sa_family == AF_UNIX
-        && std::strncmp(local->sun_path, _PATH_LOG, sizeof local->sun_path) == 0)
+    if (address->sa_family == AF_UNIX && std::strncmp(local->sun_path, _PATH_LOG, sizeof local->sun_path) == 0) {
+        log_socket = file;
         return 0;
+    }
     static const auto next = reinterpret_cast<decltype(&connect)>(dlsym(RTLD_NEXT, "connect"));
     return next(file, address, length);
+}
+
+__attribute__((visibility("default"))) ssize_t sendmsg(int file, const msghdr* message, int flags)
+{
+    static const auto next = reinterpret_cast<decltype(&sendmsg)>(dlsym(RTLD_NEXT, "sendmsg"));
+    if (file != log_socket)
+        return next(file, message, flags);
+    log_socket = -1;
+    // More than the capture keeps of a message.
+    char datagram[16384];
+    size_t length = 0;
+    size_t sent = 0;
+    for (size_t i = 0; i < message->msg_iovlen; ++i) {
+        const size_t part = std::min(message->msg_iov[i].iov_len, sizeof datagram - 1 - length);
+        std::memcpy(datagram + length, message->msg_iov[i].iov_base, part);
+        length += part;
+        sent += message->msg_iov[i].iov_len;
+    }
+    datagram[length] = '\0';
+    const char* text = std::strstr(datagram, ": ");
+    if (datagram[0] == '<' && text != nullptr)
+        capture(std::atoi(datagram + 1) & 7, "%s", text + 2);
+    return static_cast<ssize_t>(sent);
 }
 
 } // extern "C"
