@@ -96,9 +96,9 @@ void plan_class_cache_use()
 void make_class_cache_ready()
 {
     class_cache_plan* plan = &launcher.class_cache;
-    if (plan->option == nullptr)
+    if (!plan->used)
         return;
-    if (plan->temp_archive != nullptr && !class_cache_exit_handler_registered) {
+    if (!class_cache_exit_handler_registered) {
         class_cache_exit_handler_registered = std::atexit(finish_class_cache_at_exit) == 0;
         if (!class_cache_exit_handler_registered) {
             free_class_cache_plan(plan);
@@ -106,7 +106,7 @@ void make_class_cache_ready()
             return;
         }
     }
-    if (ready_class_cache(launcher.class_cache_folder, plan, &launcher.init_args) != 0)
+    if (ready_class_cache(plan, &launcher.init_args) != 0)
         go_without_class_cache(plan->refusal);
 }
 
@@ -119,6 +119,7 @@ int create_java_vm()
         log_error("Error %d creating java vm", static_cast<int>(result));
         return -1;
     }
+    (void)check_class_cache_mapped(&launcher.class_cache);
     return 0;
 }
 
