@@ -34,8 +34,9 @@ constexpr char class_path_prefix[] = "-Djava.class.path=";
 constexpr const char* sharing_option_prefixes[] = {
     "-Xshare:", "-XX:SharedArchiveFile", "-XX:ArchiveClassesAtExit", "-XX:+AutoCreateSharedArchive",
     "-XX:-UseSharedSpaces", "-XX:SharedClassListFile", "-XX:+RecordDynamicDumpInfo", "-XX:AOT",
-    "-XX:+DynamicDumpSharedSpaces", "-XX:+DumpSharedSpaces", "-XX:Flags=", "-XX:VMOptionsFile=",
+    "-XX:+DynamicDumpSharedSpaces", "-XX:+DumpSharedSpaces",
 };
+constexpr const char* options_file_prefixes[] = {"-XX:Flags=", "-XX:VMOptionsFile="};
 
 // The variables from which HotSpot takes options in a JNI launch, the first
 // before the options it is handed, the second after them. (JDK_JAVA_OPTIONS
@@ -155,21 +156,27 @@ bool is_non_empty_folder(const char* path)
     return !empty;
 }
 
-bool is_sharing_option(const char* option)
+// Returns why `option` leaves the cache out, or null when it does not.
+const char* find_sharing_cause(const char* option)
 {
     if (std::strcmp(option, "-Xshare:auto") == 0)
-        return false;
+        return nullptr;
     for (const char* prefix : sharing_option_prefixes) {
         if (std::strncmp(option, prefix, std::strlen(prefix)) == 0)
-            return true;
+            return "sets class-data sharing itself";
     }
-    return false;
+    for (const char* prefix : options_file_prefixes) {
+        if (std::strncmp(option, prefix, std::strlen(prefix)) == 0)
+            return "names a file of options, which may set class-data sharing";
+    }
+    return nullptr;
 }
 
 // Finds, among the options that `text` holds as the VM splits an option
 // variable (at white space; quotes, which are dropped, hold white space), one
-// that sets class-data sharing, and copies its start into `found`.
-bool find_sharing_option_in(const char* text, char (&found)[64])
+// that leaves the cache out, copies its start into `found` and returns why;
+// null when there is none.
+const char* find_sharing_option_in(const char* text, char (&found)[64])
 {
     while (*text != '\0') {
         size_t length = 0;
@@ -185,12 +192,12 @@ bool find_sharing_option_in(const char* text, char (&found)[64])
                 found[length++] = *text;
         }
         found[length] = '\0';
-        if (length > 0 && is_sharing_option(found))
-            return true;
+        if (const char* cause = length > 0 ? find_sharing_cause(found) : nullptr)
+            return cause;
         while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\r' || *text == '\f' || *text == '\v')
             ++text;
     }
-    return false;
+    return nullptr;
 }
 
 // Returns the major version of the JDK whose `release` file holds `text`
@@ -253,14 +260,14 @@ int read_java_major_version(const char* vm_library)
 int refuse_sharing_options(class_cache_plan* plan, const JavaVMOption* options, int32_t option_count)
 {
     for (int32_t i = 0; i < option_count; ++i) {
-        if (is_sharing_option(options[i].optionString))
-            return refuse_class_cache(plan, "the option %s sets class-data sharing itself", options[i].optionString);
+        if (const char* cause = find_sharing_cause(options[i].optionString))
+            return refuse_class_cache(plan, "the option %s %s", options[i].optionString, cause);
     }
     for (const char* variable : option_variables) {
         char found[64];
         const char* text = std::getenv(variable);
-        if (text != nullptr && find_sharing_option_in(text, found))
-            return refuse_class_cache(plan, "the option %s in %s sets class-data sharing itself", found, variable);
+        if (const char* cause = text != nullptr ? find_sharing_option_in(text, found) : nullptr)
+            return refuse_class_cache(plan, "the option %s in %s %s", found, variable, cause);
     }
     return 0;
 }

@@ -292,7 +292,7 @@ TEST(ClassCache, RefusesWithTheCauseAndPlansNothing)
     } cases[] = {
         {"19-ea", {"-Xshare:auto"}, ""},
         {"17.0.15", {"-Xmx1m", "-Xshare:off"}, "the option -Xshare:off sets class-data sharing itself"},
-        {"17.0.15", {"-XX:Flags=.hotspotrc"}, "the option -XX:Flags=.hotspotrc sets class-data sharing itself"},
+        {"17.0.15", {"-XX:Flags=.hotspotrc"}, "the option -XX:Flags=.hotspotrc names a file of options, which may set class-data sharing"},
         {"17.0.15", {folders}, "the class path holds the folder " + jdk.root.file("classes") + ", which is not empty"},
         {"17.0.15", {folders, "-Djava.class.path=" + jdk.jar}, ""},
         {"1.8.0_392", {}, "JDK 8 is older than 17"},
@@ -316,7 +316,7 @@ TEST(ClassCache, RefusesWithTheCauseAndPlansNothing)
         {"JAVA_TOOL_OPTIONS", "-Xmx1m -Xshare:auto", ""},
         {"JAVA_TOOL_OPTIONS", " -Dx='a -Xshare:off'", ""},
         {"_JAVA_OPTIONS", "-Dx\t'-XX:ArchiveClassesAtExit'=/x", "the option -XX:ArchiveClassesAtExit=/x in _JAVA_OPTIONS sets class-data sharing itself"},
-        {"JAVA_TOOL_OPTIONS", "\"-XX:VMOptionsFile=a b\"", "the option -XX:VMOptionsFile=a b in JAVA_TOOL_OPTIONS sets class-data sharing itself"},
+        {"JAVA_TOOL_OPTIONS", "\"-XX:VMOptionsFile=a b\"", "the option -XX:VMOptionsFile=a b in JAVA_TOOL_OPTIONS names a file of options, which may set class-data sharing"},
     };
     write_file(jdk.root.file("jdk/release"), "JAVA_VERSION=\"17\"\n");
     for (const auto& v : variables) {
