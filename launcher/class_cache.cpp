@@ -496,11 +496,10 @@ int finish_class_cache(class_cache_plan* plan, bool keep)
     }
     if (!keep || plan->memory_file < 0)
         return 0;
-    char name[NAME_MAX + 1];
-    write_class_cache_name(plan->digest, 0, "jsa", name);
+    const char* folder = plan->folder_path;
     const int kept = keep_class_cache_archive(plan);
     if (kept < 0)
-        log_error("Not keeping class cache archive %s/%s: %s", plan->folder_path, name, plan->refusal);
+        log_error("Not keeping class cache archive in %s: %s", folder, plan->refusal);
     return kept;
 }
 

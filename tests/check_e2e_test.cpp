@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -258,6 +260,7 @@ TEST(Checker, TellsWhyALaunchWouldLeaveTheClassCacheOutAndWhatItWouldRemove)
     ASSERT_NE(named, std::string::npos) << report;
     const std::string name = report.substr(named + 12 + cache.size(), 20);
     const std::string digest = name.substr(0, 16);
+    const std::string other = "00000000000000ab";
     const std::vector<std::string> nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
     const std::vector<std::string> read_only = {
         "/usr/bin/unshare", "-m", "/bin/sh", "-c",
@@ -274,11 +277,14 @@ TEST(Checker, TellsWhyALaunchWouldLeaveTheClassCacheOutAndWhatItWouldRemove)
     } cases[] = {
         {"a FIFO at the archive's name", 0700, {name}, {}, {"  not used: " + name + " is not a regular file"},
          refused + name + " is not a regular file\n", {name}},
-        {"the files of launches that died", 0700, {name + ".x", digest + ".00aa.map", digest + ".4242.tmp"}, {},
+        // The last file is held locked, as a live launch holds its own.
+        {"the files of launches that died", 0700,
+         {name + ".x", digest + ".00aa.map", digest + ".4242.tmp", other + ".jsa", other + ".5.map", digest + ".1.tmp"}, {},
          {"  archive: " + cache + "/" + name + " (a launch that used it died: a launch writes it anew once main has run)",
           "  left by a launch that died: " + cache + "/" + digest + ".00aa.map (a launch removes it, and the archive it names)",
-          "  left by a launch that died: " + cache + "/" + digest + ".4242.tmp (a launch removes it)"},
-         "", {name}},
+          "  left by a launch that died: " + cache + "/" + digest + ".4242.tmp (a launch removes it)",
+          "  left by a launch that died: " + cache + "/" + other + ".5.map (a launch removes it, and the archive it names)"},
+         "", {digest + ".1.tmp", name}},
         {"a read-only mount", 0700, {}, read_only, {"  not used: the folder cannot be written: Read-only file system"},
          refused + "the folder cannot be written: Read-only file system\n", {}},
         {"mode 0500, for its user", 0500, {}, nobody, {"  not used: the folder cannot be written: Permission denied"},
@@ -301,6 +307,8 @@ TEST(Checker, TellsWhyALaunchWouldLeaveTheClassCacheOutAndWhatItWouldRemove)
         ASSERT_EQ(chmod(cache.c_str(), c.mode), 0);
         if (!c.files.empty() && c.files[0] == name + ".x")
             std::filesystem::rename(cache + "/" + name + ".x", cache + "/" + name);
+        const int held = c.files.size() < 2 ? -1 : open((cache + "/" + c.files.back()).c_str(), O_RDONLY | O_NONBLOCK);
+        flock(held, LOCK_EX);
         const std::vector<std::string> before = names_in(cache);
         std::vector<std::string> check = c.wrapper;
         check.insert(check.end(), {VELTA_JAVA_CHECK, "java", config});
@@ -316,6 +324,7 @@ TEST(Checker, TellsWhyALaunchWouldLeaveTheClassCacheOutAndWhatItWouldRemove)
         EXPECT_EQ(launched.process.status, 0);
         EXPECT_EQ(launched.logged, c.logged.empty() ? "" : "3 " + c.logged);
         EXPECT_EQ(names_in(cache), c.left);
+        close(held);
     }
 }
 

@@ -437,21 +437,12 @@ TEST_P(OnEveryJdk, ClassCacheTakesTwoLaunchesAtOnceAndNeverMapsATruncatedArchive
     EXPECT_NE(run(section, cached.sections).process.output.find("velta.test.Echo" + from_archive), std::string::npos);
 }
 
-// Writes every 16 hexadecimal digits followed by ".jsa" in `text` as DIGEST.jsa.
-std::string mask_digests(std::string text)
-{
-    for (size_t at = text.find(".jsa"); at != std::string::npos; at = text.find(".jsa", at + 1)) {
-        if (at >= 16 && text.find_first_not_of("0123456789abcdef", at - 16) == at)
-            text.replace(at - 16, 16, "DIGEST"), at -= 10;
-    }
-    return text;
-}
-
 TEST_P(OnEveryJdk, ClassCacheNeverChangesHowTheProgramEndsOrWhatItPrints)
 {
     const cached_launches cached;
     const std::string& cache = cached.cache;
     const std::string refused = "3 Not using class cache " + cache + ": ";
+    const std::string kept = "3 Not keeping class cache archive in " + cache + ": ";
     std::string deep = cached.scratch.path;
     while (deep.size() < 2000)
         deep += "/" + std::string(200, 'd');
@@ -472,15 +463,15 @@ TEST_P(OnEveryJdk, ClassCacheNeverChangesHowTheProgramEndsOrWhatItPrints)
         std::string keys;
         std::map<std::string, std::string> environment;
         std::vector<std::string> wrapper;
-        std::string logged; // with the cache, digests written DIGEST
+        std::string logged; // with the cache
         bool maps;          // the next launch maps the archive
     } cases[] = {
         {"System.exit, the file system full", cache, "exit 3", "", {}, full,
-         "3 Not keeping class cache archive " + cache + "/DIGEST.jsa: No space left on device\n", false},
+         kept + "No space left on device\n", false},
         {"SIGTERM, the file system full", cache, "terminate", "", {}, full,
-         "3 Not keeping class cache archive " + cache + "/DIGEST.jsa: No space left on device\n", false},
+         kept + "No space left on device\n", false},
         {"the folder removed while main runs", cache, "remove " + cache, "", {}, {},
-         "3 Not keeping class cache archive " + cache + "/DIGEST.jsa: No such file or directory\n", false},
+         kept + "No such file or directory\n", false},
         {"a folder path of 2,000 bytes", deep, "", "", {}, {}, "", true},
         {"a folder named with \":\"", cached.scratch.file("a:b"), "", "", {}, {}, "", true},
         {"-Xshare:off in JAVA_TOOL_OPTIONS", cache, "", "", {{"JAVA_TOOL_OPTIONS", "-Xshare:off"}}, {},
@@ -515,7 +506,7 @@ TEST_P(OnEveryJdk, ClassCacheNeverChangesHowTheProgramEndsOrWhatItPrints)
             EXPECT_EQ(with.process.status, without.process.status);
             EXPECT_EQ(with.process.output, without.process.output);
             EXPECT_EQ(with.process.errors, without.process.errors);
-            EXPECT_EQ(mask_digests(with.logged), c.logged);
+            EXPECT_EQ(with.logged, c.logged);
         }
         EXPECT_EQ(cached.out().find("maps " + c.folder + "/") != std::string::npos, c.maps) << cached.out();
         std::filesystem::remove_all(cache);

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 package velta.test;
 
-import java.io.IOException;
-import java.io.UncheckedIOException;
+import java.io.File;
 import java.lang.management.ManagementFactory;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -38,13 +37,7 @@ public class CacheProbe {
             System.exit(Integer.parseInt(args[1]));
         } else if (action.equals("remove")) {
             try (Stream<Path> files = Files.walk(Paths.get(args[1]))) {
-                files.sorted(Comparator.reverseOrder()).forEach(file -> {
-                    try {
-                        Files.delete(file);
-                    } catch (IOException e) {
-                        throw new UncheckedIOException(e);
-                    }
-                });
+                files.sorted(Comparator.reverseOrder()).map(Path::toFile).forEach(File::delete);
             }
         } else if (action.equals("terminate")) {
             new ProcessBuilder("kill", "-TERM", Long.toString(ProcessHandle.current().pid())).start().waitFor();
