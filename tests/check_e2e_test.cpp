@@ -250,17 +250,13 @@ TEST(Checker, TellsWhyALaunchWouldLeaveTheClassCacheOutAndWhatItWouldRemove)
         GTEST_SKIP() << "mounts, and the other user, need root";
     scratch_folder scratch;
     ASSERT_EQ(chmod(scratch.path.c_str(), 0755), 0);
-    const std::string cache = scratch.file("cache");
-    const std::string config = scratch.file("c.conf");
+    const std::string cache = scratch.file("cache"), config = scratch.file("c.conf"), other = "00000000000000ab";
     write_file(config, "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.Echo\nclasscache=" + cache
                            + "\n[java.classpaths]\n" VELTA_TEST_JAR "\n[java.properties]\nvelta.out=/dev/null\n");
     ASSERT_EQ(chmod(config.c_str(), 0644), 0);
     const std::string report = launch({VELTA_JAVA_CHECK, "java", config}).process.output;
-    const size_t named = report.find("  archive: " + cache + "/");
-    ASSERT_NE(named, std::string::npos) << report;
-    const std::string name = report.substr(named + 12 + cache.size(), 20);
+    const std::string name = report.substr(report.find("  archive: " + cache + "/") + 12 + cache.size(), 20);
     const std::string digest = name.substr(0, 16);
-    const std::string other = "00000000000000ab";
     const std::vector<std::string> nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
     const std::vector<std::string> read_only = {
         "/usr/bin/unshare", "-m", "/bin/sh", "-c",
@@ -272,7 +268,7 @@ TEST(Checker, TellsWhyALaunchWouldLeaveTheClassCacheOutAndWhatItWouldRemove)
         std::vector<std::string> files; // made in the folder: a FIFO when it ends in ".jsa", else a file
         std::vector<std::string> wrapper;
         std::vector<std::string> reported; // lines of the report
-        std::string logged;                // by the launch
+        std::string logged;                // by the launch, and the report on standard error
         std::vector<std::string> left;     // in the folder after the launch
     } cases[] = {
         {"a FIFO at the archive's name", 0700, {name}, {}, {"  not used: " + name + " is not a regular file"},
@@ -294,33 +290,25 @@ TEST(Checker, TellsWhyALaunchWouldLeaveTheClassCacheOutAndWhatItWouldRemove)
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(cache);
         ASSERT_EQ(mkdir(cache.c_str(), 0700), 0);
-        for (const std::string& file : c.files) {
-            if (file == name) {
-                ASSERT_EQ(mkfifo((cache + "/" + file).c_str(), 0600), 0);
-            } else {
-                write_file(cache + "/" + file, "");
-            }
-        }
-        if (c.wrapper == nobody) {
-            ASSERT_EQ(chown(cache.c_str(), 65534, 65534), 0);
-        }
+        for (const std::string& file : c.files)
+            file == name ? (void)mkfifo((cache + "/" + file).c_str(), 0600) : write_file(cache + "/" + file, "");
+        ASSERT_EQ(c.wrapper == nobody ? chown(cache.c_str(), 65534, 65534) : 0, 0);
         ASSERT_EQ(chmod(cache.c_str(), c.mode), 0);
         if (!c.files.empty() && c.files[0] == name + ".x")
             std::filesystem::rename(cache + "/" + name + ".x", cache + "/" + name);
         const int held = c.files.size() < 2 ? -1 : open((cache + "/" + c.files.back()).c_str(), O_RDONLY | O_NONBLOCK);
         flock(held, LOCK_EX);
         const std::vector<std::string> before = names_in(cache);
-        std::vector<std::string> check = c.wrapper;
-        check.insert(check.end(), {VELTA_JAVA_CHECK, "java", config});
-        const launch_result checked = launch(check);
+        std::vector<std::string> command = c.wrapper;
+        command.insert(command.end(), {VELTA_JAVA_CHECK, "java", config});
+        const launch_result checked = launch(command);
         EXPECT_EQ(checked.process.status, 0);
         for (const std::string& line : c.reported)
             EXPECT_NE(checked.process.output.find(line + "\n"), std::string::npos) << checked.process.output;
         EXPECT_EQ(checked.process.errors, c.logged);
         EXPECT_EQ(names_in(cache), before) << "the report changed the folder";
-        std::vector<std::string> run = c.wrapper;
-        run.insert(run.end(), {VELTA_JAVA, "java", config});
-        const launch_result launched = launch(run);
+        command[c.wrapper.size()] = VELTA_JAVA;
+        const launch_result launched = launch(command);
         EXPECT_EQ(launched.process.status, 0);
         EXPECT_EQ(launched.logged, c.logged.empty() ? "" : "3 " + c.logged);
         EXPECT_EQ(names_in(cache), c.left);

@@ -9,11 +9,7 @@ import java.nio.file.Paths;
 import java.util.Comparator;
 import java.util.stream.Stream;
 
-/**
- * Writes to the file velta.out its class-data options (descriptor numbers as N) and the archives it maps that are
- * not the JDK's, with their owners. Then, as its arguments say: "exit N" calls System.exit(N), "remove FOLDER"
- * removes FOLDER, "terminate" has the process sent SIGTERM.
- */
+/** Writes to velta.out its archive options and the archives it maps, then does "exit N", "remove FOLDER" or "terminate". */
 public class CacheProbe {
     public static void main(String[] args) throws Exception {
         StringBuilder out = new StringBuilder();
