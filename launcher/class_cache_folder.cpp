@@ -99,8 +99,11 @@ int follow_link(folder_walk* walk, const char* name)
         return -1;
     }
     const ssize_t length = readlinkat(walk->current, name, target, sizeof target);
-    if (length < 0)
+    if (length <= 0 || length == static_cast<ssize_t>(sizeof target)) {
+        if (length >= 0)
+            errno = length == 0 ? ENOENT : ENAMETOOLONG;
         return -1;
+    }
     const size_t rest_length = std::strlen(walk->rest + walk->at);
     if (static_cast<size_t>(length) + 1 + rest_length + 1 > sizeof walk->rest) {
         errno = ENAMETOOLONG;
@@ -110,7 +113,7 @@ int follow_link(folder_walk* walk, const char* name)
     std::memcpy(walk->rest, target, static_cast<size_t>(length));
     walk->rest[length] = '/';
     walk->at = 0;
-    return target[0] == '/' && length > 0 ? restart_at_root(walk) : 0;
+    return target[0] == '/' ? restart_at_root(walk) : 0;
 }
 
 // Checks that /proc/self/fd leads to `descriptor` (the VM is given the
