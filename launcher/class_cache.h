@@ -36,9 +36,15 @@
 // temporary file no one holds is left by a launch that was killed while
 // copying, and is removed.
 //
-// A launch goes through the steps below in order. plan_class_cache only
-// looks, so that a tool shows what a launch would do, with the same rules,
-// without changing anything.
+// A launch calls, in order: plan_class_cache once the VM options are built
+// and the VM library is loaded; ready_class_cache just before
+// JNI_CreateJavaVM; check_class_cache_mapped once that succeeded;
+// finish_class_cache after DestroyJavaVM and from an atexit handler (for
+// System.exit and SIGTERM). Nothing is needed in _exit: a VM that ends the
+// process itself leaves its mark behind, and the next launch renews an
+// archive that may have been the cause. plan_class_cache only looks, so that
+// a tool shows what a launch would do, with the same rules, without changing
+// anything.
 #pragma once
 
 #include <jni.h>
