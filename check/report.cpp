@@ -8,10 +8,12 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <climits>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -317,18 +319,31 @@ void print_class_cache()
         std::printf("  not planned: the VM library cannot be used\n");
         return;
     }
-    if (plan.option == nullptr) {
+    if (!plan.used) {
         print_line("  not used: ", plan.refusal);
         return;
     }
-    struct stat info;
-    if (stat(folder, &info) != 0)
+    if (plan.folder < 0)
         std::printf("  folder: missing; a launch makes it, mode 0700\n");
-    print_line("  archive: ", plan.archive,
-               plan.temp_archive == nullptr ? " (exists)\n"
-                                            : " (missing: a launch writes it once main has run)\n");
+    char name[NAME_MAX + 1];
+    write_class_cache_name(plan.digest, 0, "jsa", name);
+    std::fputs("  archive: ", stdout);
+    print_line(folder, ("/" + std::string(name)).c_str(),
+               plan.archive >= 0 ? " (exists)\n"
+               : plan.renew      ? " (a launch that used it died: a launch writes it anew once main has run)\n"
+                                 : " (missing: a launch writes it once main has run)\n");
+    DIR* scan = nullptr;
+    class_cache_leftover found;
+    while (next_class_cache_leftover(&plan, &scan, &found) == 1) {
+        print_line("  left by a launch that died: ", (std::string(folder) + "/" + found.name).c_str(),
+                   found.mark ? " (a launch removes it, and the archive it names)\n" : " (a launch removes it)\n");
+    }
     print_line("  option added first: ", class_cache_quiet_option);
-    print_line("  option added last: ", plan.option);
+    if (plan.archive >= 0)
+        std::printf("  option added last: -XX:SharedArchiveFile=/proc/self/fd/%d (the archive, opened)\n", plan.archive);
+    else
+        std::printf("  option added last: -XX:ArchiveClassesAtExit=/proc/self/fd/N (a file in memory, copied to the "
+                    "archive once main has run)\n");
 }
 
 } // namespace

@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
+// The class cache's plan and its steps; the folder and the archive file have
+// files of their own.
 #include "launcher/class_cache.h"
 #include "platform/platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <link.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,33 +21,27 @@
 
 namespace {
 
-// HotSpot's dynamic archives begin with this number, in the machine's byte
-// order, followed by a checksum and the header's version. HotSpot writes the
-// header last, after every region.
-constexpr uint32_t dynamic_archive_magic = 0xf00baba8;
-
-// JDK 17 (header version 11) maps an archive without comparing its length
-// with its header, and dies of SIGBUS on one cut short. Its header holds 7
-// regions of 72 bytes from byte 16 on, each with its offset in the file at
-// byte 24 and its length at byte 40. Later JDKs check the length themselves.
-constexpr uint32_t jdk17_header_version = 11;
-constexpr size_t jdk17_region_count = 7;
-constexpr size_t jdk17_regions_start = 16;
-constexpr size_t jdk17_region_size = 72;
-constexpr size_t jdk17_region_offset = 24;
-constexpr size_t jdk17_region_length = 40;
-
 // The oldest JDK whose dynamic archives this cache has been tried with.
 constexpr int oldest_java_major = 17;
 
 constexpr char class_path_prefix[] = "-Djava.class.path=";
 
-// Options through which a configuration sets class-data sharing itself. An
-// option that starts with one of these leaves the cache out of the launch.
+// Options through which class-data sharing is set other than by the cache,
+// and those that name files of further options, which the cache cannot see
+// into. An option that starts with one of these, wherever the VM takes it
+// from, leaves the cache out of the launch: with two archive options the VM
+// refuses to start, or writes and maps what the cache did not plan.
 constexpr const char* sharing_option_prefixes[] = {
     "-Xshare:", "-XX:SharedArchiveFile", "-XX:ArchiveClassesAtExit", "-XX:+AutoCreateSharedArchive",
     "-XX:-UseSharedSpaces", "-XX:SharedClassListFile", "-XX:+RecordDynamicDumpInfo", "-XX:AOT",
+    "-XX:+DynamicDumpSharedSpaces", "-XX:+DumpSharedSpaces",
 };
+constexpr const char* options_file_prefixes[] = {"-XX:Flags=", "-XX:VMOptionsFile="};
+
+// The variables from which HotSpot takes options in a JNI launch, the first
+// before the options it is handed, the second after them. (JDK_JAVA_OPTIONS
+// is read by the java command, not by the VM.)
+constexpr const char* option_variables[] = {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"};
 
 // FNV-1a, 64 bits: small, and enough to tell one launch configuration from
 // another; the VM itself checks the archive it maps against the class path.
@@ -69,14 +67,15 @@ void add_number(uint64_t* digest, int64_t number)
     add_bytes(digest, &number, sizeof number);
 }
 
-void add_modification(uint64_t* digest, const struct stat& info)
+void add_time(uint64_t* digest, const timespec& time)
 {
-    add_number(digest, info.st_mtim.tv_sec);
-    add_number(digest, info.st_mtim.tv_nsec);
+    add_number(digest, time.tv_sec);
+    add_number(digest, time.tv_nsec);
 }
 
-// Adds whether `path` exists and, when it does, its size and modification
-// time.
+// Adds whether `path` exists and, when it does, what tells one file from
+// another at the same path: a file replaced by a copy of the same size and
+// times (cp -p, rsync -a, tar) has another inode or change time.
 void add_file_state(uint64_t* digest, const char* path)
 {
     struct stat info;
@@ -84,7 +83,10 @@ void add_file_state(uint64_t* digest, const char* path)
     add_number(digest, exists ? 1 : 0);
     if (exists) {
         add_number(digest, info.st_size);
-        add_modification(digest, info);
+        add_time(digest, info.st_mtim);
+        add_time(digest, info.st_ctim);
+        add_number(digest, static_cast<int64_t>(info.st_dev));
+        add_number(digest, static_cast<int64_t>(info.st_ino));
     }
 }
 
@@ -94,35 +96,6 @@ void add_variable(uint64_t* digest, const char* name)
     add_number(digest, value != nullptr ? 1 : 0);
     if (value != nullptr)
         add_text(digest, value);
-}
-
-// Returns a new copy of `first` followed by `second`, or null when memory
-// runs out.
-char* concatenate(const char* first, const char* second)
-{
-    const size_t first_length = std::strlen(first);
-    const size_t second_length = std::strlen(second);
-    char* result = static_cast<char*>(std::malloc(first_length + second_length + 1));
-    if (result != nullptr) {
-        std::memcpy(result, first, first_length);
-        std::memcpy(result + first_length, second, second_length + 1);
-    }
-    return result;
-}
-
-// Returns a new "FOLDER/DIGEST" followed by `suffix`, or null when memory
-// runs out.
-char* make_archive_path(const char* folder, uint64_t digest, const char* suffix)
-{
-    static const char format[] = "%s/%016llx%s";
-    const auto number = static_cast<unsigned long long>(digest);
-    const int length = std::snprintf(nullptr, 0, format, folder, number, suffix);
-    if (length < 0)
-        return nullptr;
-    char* path = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
-    if (path != nullptr)
-        std::snprintf(path, static_cast<size_t>(length) + 1, format, folder, number, suffix);
-    return path;
 }
 
 // Copies into `ancestor` the folder `levels` folders up from the file
@@ -183,132 +156,48 @@ bool is_non_empty_folder(const char* path)
     return !empty;
 }
 
-const char* find_sharing_option(const JavaVMOption* options, int32_t option_count)
+// Returns why `option` leaves the cache out, or null when it does not.
+const char* find_sharing_cause(const char* option)
 {
-    for (int32_t i = 0; i < option_count; ++i) {
-        const char* option = options[i].optionString;
-        if (std::strcmp(option, "-Xshare:auto") == 0)
-            continue;
-        for (const char* prefix : sharing_option_prefixes) {
-            if (std::strncmp(option, prefix, std::strlen(prefix)) == 0)
-                return option;
+    if (std::strcmp(option, "-Xshare:auto") == 0)
+        return nullptr;
+    for (const char* prefix : sharing_option_prefixes) {
+        if (std::strncmp(option, prefix, std::strlen(prefix)) == 0)
+            return "sets class-data sharing itself";
+    }
+    for (const char* prefix : options_file_prefixes) {
+        if (std::strncmp(option, prefix, std::strlen(prefix)) == 0)
+            return "names a file of options, which may set class-data sharing";
+    }
+    return nullptr;
+}
+
+// Finds, among the options that `text` holds as the VM splits an option
+// variable (at white space; quotes, which are dropped, hold white space), one
+// that leaves the cache out, copies its start into `found` and returns why;
+// null when there is none.
+const char* find_sharing_option_in(const char* text, char (&found)[64])
+{
+    while (*text != '\0') {
+        size_t length = 0;
+        char quote = '\0';
+        for (; *text != '\0' && (quote != '\0' || (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r'
+                                                   && *text != '\f' && *text != '\v'));
+             ++text) {
+            if (quote == '\0' && (*text == '"' || *text == '\''))
+                quote = *text;
+            else if (*text == quote)
+                quote = '\0';
+            else if (length < sizeof found - 1)
+                found[length++] = *text;
         }
+        found[length] = '\0';
+        if (const char* cause = length > 0 ? find_sharing_cause(found) : nullptr)
+            return cause;
+        while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\r' || *text == '\f' || *text == '\v')
+            ++text;
     }
     return nullptr;
-}
-
-// True when `file` begins with an archive's header and, for JDK 17, holds
-// every region its header lists.
-bool is_whole_archive(int file)
-{
-    uint32_t start[3];
-    if (pread(file, start, sizeof start, 0) != static_cast<ssize_t>(sizeof start)
-        || start[0] != dynamic_archive_magic)
-        return false;
-    if (start[2] != jdk17_header_version)
-        return true;
-    unsigned char regions[jdk17_region_count * jdk17_region_size];
-    struct stat info;
-    if (pread(file, regions, sizeof regions, jdk17_regions_start) != static_cast<ssize_t>(sizeof regions)
-        || fstat(file, &info) != 0)
-        return false;
-    const auto size = static_cast<uint64_t>(info.st_size);
-    for (size_t i = 0; i < jdk17_region_count; ++i) {
-        uint64_t offset;
-        uint64_t length;
-        std::memcpy(&offset, regions + i * jdk17_region_size + jdk17_region_offset, sizeof offset);
-        std::memcpy(&length, regions + i * jdk17_region_size + jdk17_region_length, sizeof length);
-        if (length > 0 && (offset > size || length > size - offset))
-            return false;
-    }
-    return true;
-}
-
-// Returns 1 when `archive` is a whole archive, 0 when it does not exist or
-// is no whole archive, -1 with errno set when it cannot be examined.
-int find_whole_archive(const char* archive)
-{
-    const int file = open(archive, O_RDONLY | O_CLOEXEC);
-    if (file < 0)
-        return errno == ENOENT ? 0 : -1;
-    const bool whole = is_whole_archive(file);
-    close(file);
-    return whole ? 1 : 0;
-}
-
-// Creates and removes `path`, where the VM is to write the archive. A file
-// of that name was left only by a process of the same number that is gone,
-// as every name holds its process's number.
-bool can_create(const char* path)
-{
-    const int file = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (file < 0)
-        return false;
-    close(file);
-    return unlink(path) == 0;
-}
-
-// Returns the first class-path entry that is a folder with something in it,
-// copied into `path`; null when there is none.
-const char* find_non_empty_folder(const char* class_path, char (&path)[PATH_MAX])
-{
-    for (const char* entry = class_path; entry != nullptr;) {
-        entry = take_class_path_entry(entry, path);
-        if (path[0] != '\0' && is_non_empty_folder(path))
-            return path;
-    }
-    return nullptr;
-}
-
-// Copies into `holder` the folder that holds `folder`, as named: "a/b/"
-// gives "a", "b" gives ".", "/b" gives "/". Returns false when that is
-// longer than a path can be.
-bool copy_holding_folder(const char* folder, char (&holder)[PATH_MAX])
-{
-    size_t end = std::strlen(folder);
-    while (end > 1 && folder[end - 1] == '/')
-        --end;
-    while (end > 0 && folder[end - 1] != '/')
-        --end;
-    while (end > 1 && folder[end - 1] == '/')
-        --end;
-    if (end == 0) {
-        std::strcpy(holder, ".");
-        return true;
-    }
-    if (end >= sizeof holder)
-        return false;
-    std::memcpy(holder, folder, end);
-    holder[end] = '\0';
-    return true;
-}
-
-bool is_owned_by_this_user_or_root(const struct stat& info)
-{
-    return info.st_uid == geteuid() || info.st_uid == 0;
-}
-
-bool is_writable_by_others(const struct stat& info)
-{
-    return (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-}
-
-// Empties *plan and leaves in its refusal the cause, made from `format` as
-// printf makes it. Returns -1.
-__attribute__((format(printf, 2, 3))) int refuse(class_cache_plan* plan, const char* format, ...)
-{
-    free_class_cache_plan(plan);
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(plan->refusal, sizeof plan->refusal, format, arguments);
-    va_end(arguments);
-    return -1;
-}
-
-// Returns a new copy of `text`, or null when memory runs out.
-char* copy_text(const char* text)
-{
-    return concatenate(text, "");
 }
 
 // Returns the major version of the JDK whose `release` file holds `text`
@@ -346,7 +235,6 @@ int parse_java_major_version(const char* text)
 // or -1 when that file cannot be read or names no version.
 int read_java_major_version(const char* vm_library)
 {
-    // JDK/lib/server/libjvm.so
     char release_path[PATH_MAX];
     if (!copy_ancestor(vm_library, 3, release_path)
         || std::strlen(release_path) + sizeof "/release" > sizeof release_path)
@@ -356,7 +244,7 @@ int read_java_major_version(const char* vm_library)
     // A release file is a few dozen short lines; what lies past this much
     // is no version line of a JDK.
     char text[16384];
-    const int file = open(release_path, O_RDONLY | O_CLOEXEC);
+    const int file = open(release_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (file < 0)
         return -1;
     const ssize_t got = read(file, text, sizeof text - 1);
@@ -367,7 +255,106 @@ int read_java_major_version(const char* vm_library)
     return parse_java_major_version(text);
 }
 
+// Refuses with the first option, configured or from the environment, that
+// sets class-data sharing. Returns 0 when there is none, else -1.
+int refuse_sharing_options(class_cache_plan* plan, const JavaVMOption* options, int32_t option_count)
+{
+    for (int32_t i = 0; i < option_count; ++i) {
+        if (const char* cause = find_sharing_cause(options[i].optionString))
+            return refuse_class_cache(plan, "the option %s %s", options[i].optionString, cause);
+    }
+    for (const char* variable : option_variables) {
+        char found[64];
+        const char* text = std::getenv(variable);
+        if (const char* cause = text != nullptr ? find_sharing_option_in(text, found) : nullptr)
+            return refuse_class_cache(plan, "the option %s in %s %s", found, variable, cause);
+    }
+    return 0;
+}
+
+// Refuses when the class path holds a folder that is not empty, or, for a
+// launch that writes the archive, more entries than half the descriptors the
+// process may open. Returns 0 or -1.
+int refuse_class_path(class_cache_plan* plan, const char* class_path)
+{
+    char path[PATH_MAX];
+    long long entries = 0;
+    for (const char* entry = class_path; entry != nullptr; ++entries) {
+        entry = take_class_path_entry(entry, path);
+        if (path[0] != '\0' && is_non_empty_folder(path))
+            return refuse_class_cache(plan, "the class path holds the folder %s, which is not empty", path);
+    }
+    rlimit limit{};
+    if (plan->archive < 0 && getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_max != RLIM_INFINITY
+        && static_cast<unsigned long long>(entries) > limit.rlim_max / 2)
+        return refuse_class_cache(plan,
+                                  "the class path has %lld entries, and a VM that writes an archive keeps each open, "
+                                  "more than half of the %llu files this process may open",
+                                  entries, static_cast<unsigned long long>(limit.rlim_max));
+    return 0;
+}
+
+// Returns a new "PREFIX/proc/self/fd/DESCRIPTOR", or null when memory runs
+// out.
+char* make_descriptor_option(const char* prefix, int descriptor)
+{
+    static const char format[] = "%s/proc/self/fd/%d";
+    const int length = std::snprintf(nullptr, 0, format, prefix, descriptor);
+    char* option = length < 0 ? nullptr : static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
+    if (option != nullptr)
+        std::snprintf(option, static_cast<size_t>(length) + 1, format, prefix, descriptor);
+    return option;
+}
+
+// Removes what launches that died left in the folder, with the archive that
+// each mark among them names.
+void remove_leftovers(const class_cache_plan* plan)
+{
+    DIR* scan = nullptr;
+    class_cache_leftover found;
+    while (next_class_cache_leftover(plan, &scan, &found) == 1) {
+        unlinkat(plan->folder, found.name, 0);
+        if (found.mark) {
+            char name[NAME_MAX + 1];
+            write_class_cache_name(found.digest, 0, "jsa", name);
+            unlinkat(plan->folder, name, 0);
+        }
+    }
+}
+
+// Makes the missing cache folder in its holder and opens it, checked as the
+// plan checks it. Returns 0 or -1 after refusing.
+int make_folder(class_cache_plan* plan)
+{
+    if (mkdirat(plan->holder, plan->folder_name, 0700) != 0 && errno != EEXIST)
+        return refuse_class_cache(plan, "%s", std::strerror(errno));
+    const int folder = openat(plan->holder, plan->folder_name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info;
+    if (folder < 0 || fstat(folder, &info) != 0) {
+        const int error = errno;
+        if (folder >= 0)
+            close(folder);
+        return refuse_class_cache(plan, "%s", std::strerror(error));
+    }
+    plan->folder = folder;
+    if ((info.st_uid != geteuid() && info.st_uid != 0) || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return refuse_class_cache(plan, "made by another user, or writable by group or others");
+    return 0;
+}
+
 } // namespace
+
+int refuse_class_cache(class_cache_plan* plan, const char* format, ...)
+{
+    char cause[class_cache_refusal_size];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(cause, sizeof cause, format, arguments);
+    va_end(arguments);
+    free_class_cache_plan(plan);
+    std::memcpy(plan->refusal, cause, sizeof cause);
+    return -1;
+}
 
 char* find_library_file(void* handle, char* path)
 {
@@ -376,31 +363,6 @@ char* find_library_file(void* handle, char* path)
         || map->l_name[0] == '\0')
         return nullptr;
     return realpath(map->l_name, path);
-}
-
-const char* check_class_cache_folder(const char* folder)
-{
-    // Whoever may rename the entries of the holding folder may put another
-    // folder in this one's place; in a sticky folder only its owner may.
-    char holder[PATH_MAX];
-    struct stat info;
-    if (!copy_holding_folder(folder, holder))
-        return std::strerror(ENAMETOOLONG);
-    if (stat(holder, &info) != 0)
-        return std::strerror(errno);
-    if (!is_owned_by_this_user_or_root(info))
-        return "the folder that holds it is owned by another user";
-    if (is_writable_by_others(info) && (info.st_mode & S_ISVTX) == 0)
-        return "the folder that holds it is writable by group or others";
-    if (stat(folder, &info) != 0)
-        return errno == ENOENT ? nullptr : std::strerror(errno);
-    if (!S_ISDIR(info.st_mode))
-        return "not a folder";
-    if (!is_owned_by_this_user_or_root(info))
-        return "owned by another user";
-    if (is_writable_by_others(info))
-        return "writable by group or others";
-    return nullptr;
 }
 
 const char* find_class_path(const JavaVMOption* options, int32_t option_count)
@@ -424,15 +386,17 @@ int make_class_cache_digest(const char* vm_library, const char* main_class, cons
 
     uint64_t result = fnv_offset_basis;
     add_text(&result, vm_library);
-    add_number(&result, library.st_size);
-    add_modification(&result, library);
-    add_modification(&result, library_folder);
+    add_file_state(&result, vm_library);
+    add_time(&result, library_folder.st_mtim);
     add_text(&result, main_class);
     add_number(&result, option_count);
     for (int32_t i = 0; i < option_count; ++i)
         add_text(&result, options[i].optionString);
-    add_variable(&result, "JAVA_TOOL_OPTIONS");
-    add_variable(&result, "_JAVA_OPTIONS");
+    for (const char* variable : option_variables)
+        add_variable(&result, variable);
+    // The jars that a jar's manifest names in Class-Path belong here too,
+    // after the jar that names them: the VM searches them as entries of the
+    // class path.
     for (const char* entry = find_class_path(options, option_count); entry != nullptr;) {
         entry = take_class_path_entry(entry, path);
         add_file_state(&result, path);
@@ -444,64 +408,71 @@ int make_class_cache_digest(const char* vm_library, const char* main_class, cons
 int plan_class_cache(const char* folder, const char* vm_library, const char* main_class,
                      const JavaVMOption* options, int32_t option_count, class_cache_plan* plan)
 {
-    *plan = class_cache_plan{};
+    empty_class_cache_plan(plan);
+    plan->folder_path = folder;
     if (vm_library == nullptr)
-        return refuse(plan, "the VM library's file cannot be found");
-    if (const char* option = find_sharing_option(options, option_count))
-        return refuse(plan, "the option %s sets class-data sharing itself", option);
-    char path[PATH_MAX];
-    if (find_non_empty_folder(find_class_path(options, option_count), path) != nullptr)
-        return refuse(plan, "the class path holds the folder %s, which is not empty", path);
+        return refuse_class_cache(plan, "the VM library's file cannot be found");
+    if (refuse_sharing_options(plan, options, option_count) != 0)
+        return -1;
     const int major = read_java_major_version(vm_library);
     if (major < 0)
-        return refuse(plan, "no JDK version found for %s", vm_library);
+        return refuse_class_cache(plan, "no JDK version found for %s", vm_library);
     if (major < oldest_java_major)
-        return refuse(plan, "JDK %d is older than %d", major, oldest_java_major);
-    if (const char* cause = check_class_cache_folder(folder))
-        return refuse(plan, "%s", cause);
-    uint64_t digest = 0;
-    if (make_class_cache_digest(vm_library, main_class, options, option_count, &digest) != 0)
-        return refuse(plan, "%s", std::strerror(errno));
+        return refuse_class_cache(plan, "JDK %d is older than %d", major, oldest_java_major);
+    if (open_class_cache_folder(folder, plan) != 0)
+        return -1;
+    if (make_class_cache_digest(vm_library, main_class, options, option_count, &plan->digest) != 0)
+        return refuse_class_cache(plan, "%s", std::strerror(errno));
 
-    plan->archive = make_archive_path(folder, digest, ".jsa");
-    if (plan->archive == nullptr)
-        return refuse(plan, "out of memory");
-    const int found = find_whole_archive(plan->archive);
-    if (found < 0)
-        return refuse(plan, "%s", std::strerror(errno));
-    if (found == 0) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%ld.tmp", static_cast<long>(getpid()));
-        plan->temp_archive = make_archive_path(folder, digest, suffix);
-        if (plan->temp_archive == nullptr)
-            return refuse(plan, "out of memory");
+    if (plan->folder >= 0) {
+        DIR* scan = nullptr;
+        class_cache_leftover found;
+        while (next_class_cache_leftover(plan, &scan, &found) == 1) {
+            ++plan->leftovers;
+            plan->renew |= found.mark && found.digest == plan->digest;
+        }
+        if (!plan->renew && open_class_cache_archive(plan) != 0)
+            return -1;
     }
-    plan->option = found == 1 ? concatenate("-XX:SharedArchiveFile=", plan->archive)
-                              : concatenate("-XX:ArchiveClassesAtExit=", plan->temp_archive);
-    return plan->option == nullptr ? refuse(plan, "out of memory") : 0;
+    if (refuse_class_path(plan, find_class_path(options, option_count)) != 0)
+        return -1;
+    plan->used = true;
+    return 0;
 }
 
-int ready_class_cache(const char* folder, class_cache_plan* plan, JavaVMInitArgs* args)
+int ready_class_cache(class_cache_plan* plan, JavaVMInitArgs* args)
 {
-    if (mkdir(folder, 0700) != 0 && errno != EEXIST)
-        return refuse(plan, "%s", std::strerror(errno));
-    if (const char* cause = check_class_cache_folder(folder))
-        return refuse(plan, "%s", cause);
-    if (plan->temp_archive != nullptr && !can_create(plan->temp_archive))
-        return refuse(plan, "%s", std::strerror(errno));
+    if (!plan->used)
+        return -1;
+    if (plan->folder < 0 && make_folder(plan) != 0)
+        return -1;
+    remove_leftovers(plan);
+    if (plan->archive >= 0) {
+        plan->mark = create_class_cache_file(plan, "map", plan->mark_name);
+        if (plan->mark < 0)
+            return refuse_class_cache(plan, "%s", std::strerror(errno));
+    } else {
+        plan->memory_file = memfd_create("velta-java class cache", MFD_CLOEXEC);
+        if (plan->memory_file < 0)
+            return refuse_class_cache(plan, "%s", std::strerror(errno));
+    }
 
     const int32_t count = args->nOptions;
-    if (count > INT32_MAX - 2)
-        return refuse(plan, "out of memory");
-    auto* options = static_cast<JavaVMOption*>(std::calloc(static_cast<size_t>(count) + 2, sizeof(JavaVMOption)));
-    char* first = copy_text(class_cache_quiet_option);
-    char* last = copy_text(plan->option);
+    auto* options = count <= INT32_MAX - 2
+                      ? static_cast<JavaVMOption*>(std::calloc(static_cast<size_t>(count) + 2, sizeof(JavaVMOption)))
+                      : nullptr;
+    char* first = static_cast<char*>(std::malloc(sizeof class_cache_quiet_option));
+    char* last = plan->archive >= 0 ? make_descriptor_option("-XX:SharedArchiveFile=", plan->archive)
+                                    : make_descriptor_option("-XX:ArchiveClassesAtExit=", plan->memory_file);
     if (options == nullptr || first == nullptr || last == nullptr) {
         std::free(options);
         std::free(first);
         std::free(last);
-        return refuse(plan, "out of memory");
+        if (plan->mark >= 0)
+            unlinkat(plan->folder, plan->mark_name, 0);
+        return refuse_class_cache(plan, "out of memory");
     }
+    std::memcpy(first, class_cache_quiet_option, sizeof class_cache_quiet_option);
     options[0].optionString = first;
     if (count > 0)
         std::memcpy(options + 1, args->options, static_cast<size_t>(count) * sizeof(JavaVMOption));
@@ -514,28 +485,43 @@ int ready_class_cache(const char* folder, class_cache_plan* plan, JavaVMInitArgs
 
 int finish_class_cache(class_cache_plan* plan, bool keep)
 {
-    char* temp_archive = plan->temp_archive;
-    if (temp_archive == nullptr)
+    if (!plan->used || __atomic_exchange_n(&plan->finished, 1, __ATOMIC_ACQ_REL) != 0)
         return 0;
-    plan->temp_archive = nullptr;
-    int result = 0;
-    const int file = keep ? open(temp_archive, O_RDONLY | O_CLOEXEC) : -1;
-    if (file >= 0) {
-        const bool complete = is_whole_archive(file) && fsync(file) == 0;
-        close(file);
-        if (complete)
-            result = rename(temp_archive, plan->archive) == 0 ? 1 : -1;
+    if (plan->mark >= 0) {
+        // Removed while still locked, so that no launch takes it for a
+        // leftover.
+        unlinkat(plan->folder, plan->mark_name, 0);
+        close(plan->mark);
+        plan->mark = -1;
     }
-    if (result != 1)
-        unlink(temp_archive);
-    std::free(temp_archive);
-    return result;
+    if (!keep || plan->memory_file < 0)
+        return 0;
+    const char* folder = plan->folder_path;
+    const int kept = keep_class_cache_archive(plan);
+    if (kept < 0)
+        log_error("Not keeping class cache archive in %s: %s", folder, plan->refusal);
+    return kept;
+}
+
+void empty_class_cache_plan(class_cache_plan* plan)
+{
+    *plan = class_cache_plan{};
+    plan->set = true;
+    plan->holder = -1;
+    plan->folder = -1;
+    plan->archive = -1;
+    plan->memory_file = -1;
+    plan->mark = -1;
 }
 
 void free_class_cache_plan(class_cache_plan* plan)
 {
-    std::free(plan->archive);
-    std::free(plan->temp_archive);
-    std::free(plan->option);
-    *plan = class_cache_plan{};
+    const int descriptors[] = {plan->holder, plan->folder, plan->archive, plan->memory_file, plan->mark};
+    for (const int descriptor : descriptors) {
+        if (plan->set && descriptor >= 0)
+            close(descriptor);
+    }
+    const char* folder_path = plan->folder_path;
+    empty_class_cache_plan(plan);
+    plan->folder_path = folder_path;
 }

@@ -110,6 +110,10 @@ int continue_launch(launch_step stop)
     }
     if (takes(launch_vm_creation, stop) && start_vm() != 0)
         return end_launch(1);
+    // An archive the VM did not map is one it rejected: the next launch
+    // writes it anew.
+    if (takes(launch_class_cache_use, stop))
+        (void)check_class_cache_mapped(&launcher.class_cache);
 
     // The main class.
     if (takes(launch_main_method, stop)

@@ -34,6 +34,7 @@ enum launch_step : int32_t {
     launch_class_cache,      // make the cache's folder ready and add its options
     launch_main_thread,      // go on on a thread with the stack -Xss asks for
     launch_vm_creation,      // create the VM
+    launch_class_cache_use,  // drop an archive the VM did not map
     launch_main_method,      // find the main class and its main method
     launch_main_arguments,   // make main's String[]
     launch_main_call,        // call main; an exception it leaves stays pending

@@ -89,9 +89,9 @@ void plan_class_cache_use(const char* folder, void* library, const char* main_cl
 
 void make_class_cache_ready(const char* folder, class_cache_plan* plan, JavaVMInitArgs* init_args)
 {
-    if (plan->option == nullptr)
+    if (!plan->used)
         return;
-    if (plan->temp_archive != nullptr && !class_cache_exit_handler_registered) {
+    if (!class_cache_exit_handler_registered) {
         class_cache_exit_handler_registered = std::atexit(finish_class_cache_at_exit) == 0;
         if (!class_cache_exit_handler_registered) {
             free_class_cache_plan(plan);
@@ -99,7 +99,7 @@ void make_class_cache_ready(const char* folder, class_cache_plan* plan, JavaVMIn
             return;
         }
     }
-    if (ready_class_cache(folder, plan, init_args) != 0)
+    if (ready_class_cache(plan, init_args) != 0)
         go_without_class_cache(folder, plan->refusal);
 }
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -211,7 +213,8 @@ TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
                           + cache + "/"),
               std::string::npos) << report;
     EXPECT_NE(report.find(".jsa (missing: a launch writes it once main has run)\n  option added first: "
-                          "-Xlog:cds=off,cds+dynamic=off\n  option added last: -XX:ArchiveClassesAtExit=" + cache + "/"),
+                          "-Xlog:cds=off,cds+dynamic=off\n  option added last: -XX:ArchiveClassesAtExit=/proc/self/fd/N "
+                          "(a file in memory, copied to the archive once main has run)\n"),
               std::string::npos) << report;
     EXPECT_FALSE(std::filesystem::exists(cache));
 
@@ -231,7 +234,7 @@ TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
     EXPECT_EQ(launch({VELTA_JAVA, "java", scratch.file("c.conf")}).process.status, 0);
     EXPECT_NE(launch({VELTA_JAVA_CHECK, "java", scratch.file("c.conf")})
                   .process.output.find(".jsa (exists)\n  option added first: -Xlog:cds=off,cds+dynamic=off\n"
-                                       "  option added last: -XX:SharedArchiveFile=" + cache + "/"),
+                                       "  option added last: -XX:SharedArchiveFile=/proc/self/fd/"),
               std::string::npos);
     write_file(scratch.file("instance.conf"), "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.InstanceMainWithoutArguments\n"
                                               "[java.classpaths]\n" VELTA_TEST_JAR "\n");
@@ -239,6 +242,80 @@ TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
     EXPECT_EQ(instance.process.status, 0);
     EXPECT_NE(instance.process.output.find("  main class loaded, instance main() found\n"), std::string::npos)
         << instance.process.output;
+}
+
+// The report and the launch apply the same rules; the report changes
+// nothing, and never blocks.
+TEST(Checker, TellsWhyALaunchWouldLeaveTheClassCacheOutAndWhatItWouldRemove)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounts, and the other user, need root";
+    scratch_folder scratch;
+    ASSERT_EQ(chmod(scratch.path.c_str(), 0755), 0);
+    const std::string cache = scratch.file("cache"), config = scratch.file("c.conf"), other = "00000000000000ab";
+    write_file(config, "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.Echo\nclasscache=" + cache
+                           + "\n[java.classpaths]\n" VELTA_TEST_JAR "\n[java.properties]\nvelta.out=/dev/null\n");
+    ASSERT_EQ(chmod(config.c_str(), 0644), 0);
+    const std::string report = launch({VELTA_JAVA_CHECK, "java", config}).process.output;
+    const std::string name = report.substr(report.find("  archive: " + cache + "/") + 12 + cache.size(), 20);
+    const std::string digest = name.substr(0, 16);
+    const std::vector<std::string> nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    const std::vector<std::string> read_only = {
+        "/usr/bin/unshare", "-m", "/bin/sh", "-c",
+        "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec \"$@\"", cache};
+    const std::string refused = "Not using class cache " + cache + ": ";
+    const struct {
+        const char* name;
+        mode_t mode;
+        std::vector<std::string> files; // made in the folder: a FIFO when it ends in ".jsa", else a file
+        std::vector<std::string> wrapper;
+        std::vector<std::string> reported; // lines of the report
+        std::string logged;                // by the launch, and the report on standard error
+        std::vector<std::string> left;     // in the folder after the launch
+    } cases[] = {
+        {"a FIFO at the archive's name", 0700, {name}, {}, {"  not used: " + name + " is not a regular file"},
+         refused + name + " is not a regular file\n", {name}},
+        // The last file is held locked, as a live launch holds its own.
+        {"the files of launches that died", 0700,
+         {name + ".x", digest + ".00aa.map", digest + ".4242.tmp", other + ".jsa", other + ".5.map", digest + ".1.tmp"}, {},
+         {"  archive: " + cache + "/" + name + " (a launch that used it died: a launch writes it anew once main has run)",
+          "  left by a launch that died: " + cache + "/" + digest + ".00aa.map (a launch removes it, and the archive it names)",
+          "  left by a launch that died: " + cache + "/" + digest + ".4242.tmp (a launch removes it)",
+          "  left by a launch that died: " + cache + "/" + other + ".5.map (a launch removes it, and the archive it names)"},
+         "", {digest + ".1.tmp", name}},
+        {"a read-only mount", 0700, {}, read_only, {"  not used: the folder cannot be written: Read-only file system"},
+         refused + "the folder cannot be written: Read-only file system\n", {}},
+        {"mode 0500, for its user", 0500, {}, nobody, {"  not used: the folder cannot be written: Permission denied"},
+         refused + "the folder cannot be written: Permission denied\n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(cache);
+        ASSERT_EQ(mkdir(cache.c_str(), 0700), 0);
+        for (const std::string& file : c.files)
+            file == name ? (void)mkfifo((cache + "/" + file).c_str(), 0600) : write_file(cache + "/" + file, "");
+        ASSERT_EQ(c.wrapper == nobody ? chown(cache.c_str(), 65534, 65534) : 0, 0);
+        ASSERT_EQ(chmod(cache.c_str(), c.mode), 0);
+        if (!c.files.empty() && c.files[0] == name + ".x")
+            std::filesystem::rename(cache + "/" + name + ".x", cache + "/" + name);
+        const int held = c.files.size() < 2 ? -1 : open((cache + "/" + c.files.back()).c_str(), O_RDONLY | O_NONBLOCK);
+        flock(held, LOCK_EX);
+        const std::vector<std::string> before = names_in(cache);
+        std::vector<std::string> command = c.wrapper;
+        command.insert(command.end(), {VELTA_JAVA_CHECK, "java", config});
+        const launch_result checked = launch(command);
+        EXPECT_EQ(checked.process.status, 0);
+        for (const std::string& line : c.reported)
+            EXPECT_NE(checked.process.output.find(line + "\n"), std::string::npos) << checked.process.output;
+        EXPECT_EQ(checked.process.errors, c.logged);
+        EXPECT_EQ(names_in(cache), before) << "the report changed the folder";
+        command[c.wrapper.size()] = VELTA_JAVA;
+        const launch_result launched = launch(command);
+        EXPECT_EQ(launched.process.status, 0);
+        EXPECT_EQ(launched.logged, c.logged.empty() ? "" : "3 " + c.logged);
+        EXPECT_EQ(names_in(cache), c.left);
+        close(held);
+    }
 }
 
 TEST(Checker, ReportsAVmThatEndsTheProcessAndFails)

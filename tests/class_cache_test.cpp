@@ -3,11 +3,13 @@
 // covers, the folder rules, when a file is a whole archive, and why a launch
 // goes without the cache. The end-to-end tests run it with real VMs.
 #include "launcher/class_cache.h"
+#include "tests/support/run_process.h"
 #include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +63,17 @@ std::string plan(const scratch_jdk& jdk, std::vector<std::string> texts, class_c
     return planned->refusal;
 }
 
+// The refusal of open_class_cache_folder for `folder`, "" when it may be used.
+std::string folder_refusal(const std::string& folder)
+{
+    class_cache_plan planned;
+    empty_class_cache_plan(&planned);
+    open_class_cache_folder(folder.c_str(), &planned);
+    const std::string refusal = planned.refusal;
+    free_class_cache_plan(&planned);
+    return refusal;
+}
+
 // Writes `bytes` to `path` and moves its modification time by `seconds`.
 void rewrite(const std::string& path, const std::string& bytes, time_t seconds)
 {
@@ -88,6 +101,8 @@ TEST(ClassCache, DigestIsStableAndChangesWithWhatMakesAnArchiveValid)
         {"where an option ends", [] {}, {class_path, "-Xmx6", "4m"}},
         {"a jar's modification time", [&] { rewrite(jdk.jar, "jar", 1); }, options},
         {"a jar's size", [&] { rewrite(jdk.jar, "jar2", 0); }, options},
+        {"a jar replaced by a copy of the same size and times",
+         [&] { run_process({"/bin/sh", "-c", "cp -p \"$0\" \"$0.new\" && mv \"$0.new\" \"$0\"", jdk.jar}, {}); }, options},
         {"a missing jar appears", [&] { write_file(jdk.root.file("later.jar"), ""); }, options},
         {"the library's size", [&] { rewrite(jdk.library, "library2", 0); }, options},
         {"the library's modification time", [&] { rewrite(jdk.library, "library2", 1); }, options},
@@ -110,36 +125,46 @@ TEST(ClassCache, FolderIsUsedOnlyWhenNoOneElseCanWriteItOrReplaceIt)
 {
     const struct {
         const char* name;
+        mode_t grandparent_mode;
         mode_t holder_mode;
-        mode_t mode; // of the folder; 0 for a file, 1 for none
+        mode_t mode; // of the folder; 0 for a file, 1 for none, 2 for a link to a folder beside the holder
         uid_t owner; // of the folder, or of the holder when the folder is missing
-        const char* cause;
+        const char* cause; // after "FOLDER-OF-THE-CASE"
     } cases[] = {
-        {"group may read", 0755, 0750, 0, nullptr},
-        {"another user's", 0755, 0700, 4242, "owned by another user"},
-        {"a file", 0755, 0, 0, "not a folder"},
-        {"in a folder others may write", 0777, 0700, 0, "the folder that holds it is writable by group or others"},
-        {"missing, in a sticky folder others may write", 01777, 1, 0, nullptr},
-        {"missing, in another user's folder", 0755, 1, 4242, "the folder that holds it is owned by another user"},
+        {"group may read", 0755, 0755, 0750, 0, ""},
+        {"another user's", 0755, 0755, 0700, 4242, "owned by another user"},
+        {"a file", 0755, 0755, 0, 0, "not a folder"},
+        {"in a folder others may write", 0755, 0777, 0700, 0, "/holder on the way to it is writable by group or others"},
+        {"under a folder others may write", 0777, 0755, 0700, 0, " on the way to it is writable by group or others"},
+        {"missing, in a sticky folder others may write", 0755, 01777, 1, 0, ""},
+        {"missing, in another user's folder", 0755, 0755, 1, 4242, "/holder on the way to it belongs to another user"},
+        {"a link, followed from a folder that passed", 0755, 0755, 2, 0, ""},
+        {"a link to a folder under one others may write", 0777, 0755, 2, 0, " on the way to it is writable by group or others"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         scratch_folder scratch;
-        const std::string holder = scratch.file("holder");
+        const std::string grandparent = scratch.file("g");
+        const std::string holder = grandparent + "/holder";
         const std::string folder = holder + "/cache";
-        ASSERT_TRUE(mkdir(holder.c_str(), 0) == 0 && chmod(holder.c_str(), c.holder_mode) == 0);
+        ASSERT_TRUE(mkdir(grandparent.c_str(), 0) == 0 && mkdir(holder.c_str(), 0) == 0);
         if (c.mode == 0) {
             write_file(folder, "");
+        } else if (c.mode == 2) {
+            ASSERT_EQ(mkdir(scratch.file("g/real").c_str(), 0700), 0);
+            std::filesystem::create_symlink("../real", folder);
         } else if (c.mode != 1) {
             ASSERT_TRUE(mkdir(folder.c_str(), 0) == 0 && chmod(folder.c_str(), c.mode) == 0);
         }
+        ASSERT_TRUE(chmod(grandparent.c_str(), c.grandparent_mode) == 0 && chmod(holder.c_str(), c.holder_mode) == 0);
         if (c.owner != 0 && (geteuid() != 0 || chown((c.mode == 1 ? holder : folder).c_str(), c.owner, 0) != 0))
             continue; // only root can give a folder away
-        EXPECT_STREQ(check_class_cache_folder(folder.c_str()), c.cause);
+        const bool names_the_way = c.cause[0] == ' ' || c.cause[0] == '/';
+        EXPECT_EQ(folder_refusal(folder), (names_the_way ? grandparent : "") + c.cause);
         EXPECT_EQ(std::filesystem::exists(folder), c.mode != 1) << "a missing folder was made";
     }
-    EXPECT_STREQ(check_class_cache_folder("/nonexistent/cache"), "No such file or directory");
-    EXPECT_STREQ(check_class_cache_folder("/tmp//nonexistent-cache//"), nullptr);
+    EXPECT_EQ(folder_refusal("/nonexistent/cache"), "No such file or directory");
+    EXPECT_EQ(folder_refusal("/tmp//nonexistent-cache//"), "");
 }
 
 // A JDK 17 archive's header (version 11) with one region of `length` bytes at 4096, in a file of `size` bytes.
@@ -151,11 +176,11 @@ std::string jdk17_archive(uint64_t length, size_t size)
     return bytes.replace(16 + 40, 8, reinterpret_cast<const char*>(&length), 8);
 }
 
-TEST(ClassCache, OnlyAWholeArchiveIsRenamedOrMapped)
+TEST(ClassCache, OnlyAWholeArchiveIsKeptOrMapped)
 {
     const struct {
         const char* name;
-        std::string file; // what the VM left at the temp name, or what lies at the archive's name
+        std::string file; // what the VM wrote into memory, or what lies at the archive's name
         bool whole;
     } cases[] = {
         {"no header yet: a VM stopped while writing", std::string(8192, '\0'), false},
@@ -167,19 +192,21 @@ TEST(ClassCache, OnlyAWholeArchiveIsRenamedOrMapped)
         scratch_jdk jdk;
         std::filesystem::create_directories(jdk.cache);
         class_cache_plan planned;
-        plan(jdk, {}, &planned);
-        const std::string archive = planned.archive;
-        const std::string temp = planned.temp_archive;
-        write_file(temp, c.file);
+        ASSERT_EQ(plan(jdk, {}, &planned), "");
+        char name[NAME_MAX + 1];
+        write_class_cache_name(planned.digest, 0, "jsa", name);
+        const std::string archive = jdk.cache + "/" + name;
+        planned.memory_file = memfd_create("archive", MFD_CLOEXEC);
+        ASSERT_EQ(write(planned.memory_file, c.file.data(), c.file.size()), static_cast<ssize_t>(c.file.size()));
         EXPECT_EQ(finish_class_cache(&planned, true), c.whole ? 1 : 0);
         EXPECT_EQ(finish_class_cache(&planned, true), 0);
-        EXPECT_FALSE(std::filesystem::exists(temp));
+        EXPECT_EQ(names_in(jdk.cache), c.whole ? std::vector<std::string>{name} : std::vector<std::string>{});
         EXPECT_EQ(read_file(archive), c.whole ? c.file : "");
         free_class_cache_plan(&planned);
 
         write_file(archive, c.file);
         plan(jdk, {}, &planned);
-        EXPECT_EQ(planned.option, (c.whole ? "-XX:SharedArchiveFile=" + archive : "-XX:ArchiveClassesAtExit=" + temp));
+        EXPECT_EQ(planned.archive >= 0, c.whole);
         free_class_cache_plan(&planned);
     }
 }
@@ -194,10 +221,16 @@ TEST(ClassCache, RefusesWithTheCauseAndPlansNothing)
     const struct {
         const char* version;
         std::vector<std::string> options;
-        std::string refusal; // "" when the cache is used
+        std::string refusal;            // "" when the cache is used
+        const char* tool_options = "";  // JAVA_TOOL_OPTIONS, split as the VM splits it
     } cases[] = {
-        {"19-ea", {"-Xshare:auto"}, ""},
+        {"19-ea", {"-Xshare:auto"}, "", "-Xmx1m -Xshare:auto -Dx='a -Xshare:off'"},
+        {"17", {}, "the option -XX:ArchiveClassesAtExit=/x in JAVA_TOOL_OPTIONS sets class-data sharing itself",
+         "-Dx\t'-XX:ArchiveClassesAtExit'=/x"},
+        {"17", {}, "the option -XX:VMOptionsFile=a b in JAVA_TOOL_OPTIONS names a file of options, which may set "
+                   "class-data sharing", "\"-XX:VMOptionsFile=a b\""},
         {"17.0.15", {"-Xmx1m", "-Xshare:off"}, "the option -Xshare:off sets class-data sharing itself"},
+        {"17.0.15", {"-XX:Flags=.hotspotrc"}, "the option -XX:Flags=.hotspotrc names a file of options, which may set class-data sharing"},
         {"17.0.15", {folders}, "the class path holds the folder " + jdk.root.file("classes") + ", which is not empty"},
         {"17.0.15", {folders, "-Djava.class.path=" + jdk.jar}, ""},
         {"1.8.0_392", {}, "JDK 8 is older than 17"},
@@ -206,9 +239,11 @@ TEST(ClassCache, RefusesWithTheCauseAndPlansNothing)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.version + std::string(" ") + (c.options.empty() ? "" : c.options.back()));
         write_file(jdk.root.file("jdk/release"), std::string("JAVA_VERSION=\"") + c.version + "\"\n");
+        setenv("JAVA_TOOL_OPTIONS", c.tool_options, 1);
         class_cache_plan planned;
         EXPECT_EQ(plan(jdk, c.options, &planned), c.refusal);
-        EXPECT_EQ(planned.option == nullptr, !c.refusal.empty());
+        unsetenv("JAVA_TOOL_OPTIONS");
+        EXPECT_EQ(planned.used, c.refusal.empty());
         EXPECT_FALSE(std::filesystem::exists(jdk.cache)) << "planning made the folder";
         free_class_cache_plan(&planned);
     }
