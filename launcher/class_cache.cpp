@@ -322,24 +322,44 @@ void remove_leftovers(const class_cache_plan* plan)
     }
 }
 
-// Makes the missing cache folder in its holder and opens it, checked as the
-// plan checks it. Returns 0 or -1 after refusing.
+// Makes the missing cache folder, and the missing folders above it, in its
+// holder (mode 0700, as mkdir -p would), and opens it; each folder made is
+// opened without following a link and checked as the plan checks a folder.
+// Returns 0 or -1 after refusing.
 int make_folder(class_cache_plan* plan)
 {
-    if (mkdirat(plan->holder, plan->folder_name, 0700) != 0 && errno != EEXIST)
-        return refuse_class_cache(plan, "%s", std::strerror(errno));
-    const int folder = openat(plan->holder, plan->folder_name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat info;
-    if (folder < 0 || fstat(folder, &info) != 0) {
+    int current = plan->holder;
+    char* names = plan->folder_name;
+    for (;;) {
+        char* end = std::strchr(names, '/');
+        if (end != nullptr)
+            *end = '\0';
+        const int made = mkdirat(current, names, 0700) != 0 && errno != EEXIST
+            ? -1
+            : openat(current, names, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat info;
+        const bool checked = made >= 0 && fstat(made, &info) == 0;
         const int error = errno;
-        if (folder >= 0)
-            close(folder);
-        return refuse_class_cache(plan, "%s", std::strerror(error));
+        if (current != plan->holder)
+            close(current);
+        if (end != nullptr)
+            *end = '/';
+        if (!checked) {
+            if (made >= 0)
+                close(made);
+            return refuse_class_cache(plan, "%s", std::strerror(error));
+        }
+        if ((info.st_uid != geteuid() && info.st_uid != 0) || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+            close(made);
+            return refuse_class_cache(plan, "made by another user, or writable by group or others");
+        }
+        if (end == nullptr) {
+            plan->folder = made;
+            return 0;
+        }
+        current = made;
+        names = end + 1;
     }
-    plan->folder = folder;
-    if ((info.st_uid != geteuid() && info.st_uid != 0) || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-        return refuse_class_cache(plan, "made by another user, or writable by group or others");
-    return 0;
 }
 
 } // namespace

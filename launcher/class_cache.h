@@ -65,7 +65,8 @@ struct class_cache_plan {
     const char* folder_path;  // the folder as configured, for messages; not owned
     int holder;               // O_PATH descriptor of the folder that holds the cache folder
     int folder;               // O_PATH descriptor of the cache folder; -1 while it is missing
-    char folder_name[NAME_MAX + 1]; // the cache folder's name in `holder`
+    char folder_name[PATH_MAX]; // the cache folder's name in `holder`; while it is missing,
+                                // the names of the missing folders down to it, "a/b/c"
     uint64_t digest;          // names the archive: DIGEST.jsa, 16 hexadecimal digits
     int archive;              // read-only descriptor of the whole archive to map; -1 when this
                               // launch writes one
@@ -222,15 +223,16 @@ int create_class_cache_file(const class_cache_plan* plan, const char* suffix, ch
 bool is_whole_class_cache_archive(int file);
 
 // Sets the plan's archive to a read-only descriptor of DIGEST.jsa in its
-// folder when that is a whole archive; leaves it -1 when there is none or it
-// is not whole. Returns 0, or -1 after refusing: the name holds anything but
+// folder when that is a whole archive whose bytes sum to what DIGEST.sum
+// says; leaves it -1 when there is none, it is not whole, or its bytes
+// changed since it was kept (it is then written anew). Returns 0, or -1 after refusing: the name holds anything but
 // a regular file (which is not opened), a file of another user or writable
 // by others, or cannot be examined.
 int open_class_cache_archive(class_cache_plan* plan);
 
 // Copies the whole archive that the VM wrote into the plan's memory file to
 // the folder, under a locked temporary name that reaches the disk and then
-// takes the archive's name. Returns 1 when it took it, 0 when the VM wrote no
+// takes the archive's name, after DIGEST.sum, the sum of its bytes. Returns 1 when it took it, 0 when the VM wrote no
 // whole archive, -1 after refusing with the cause (the temporary file
 // removed).
 int keep_class_cache_archive(class_cache_plan* plan);

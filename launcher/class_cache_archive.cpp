@@ -72,6 +72,94 @@ int copy_file(int from, int to, off_t length)
     return 0;
 }
 
+// Sums the bytes of `file` from its start to its end, as read through the
+// descriptor (never mapped, so that a file cut short meanwhile reads short
+// instead of killing the process). Four lanes of 64 bits, each word mixed in
+// by a multiplication with an odd constant and a rotation, both of which
+// lose nothing: a changed word always changes its lane. Returns 0, or -1
+// with errno set.
+int sum_file(int file, uint64_t* sum)
+{
+    constexpr uint64_t odd = 0x9e3779b97f4a7c15u;
+    uint64_t lanes[4] = {1, 2, 3, 4};
+    uint64_t words[8192];
+    uint64_t length = 0;
+    for (;;) {
+        const ssize_t got = pread(file, words, sizeof words, static_cast<off_t>(length));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        // A last piece shorter than a word is padded with zero bytes; the
+        // length, summed last, tells the paddings apart.
+        const size_t count = (static_cast<size_t>(got) + 7) / 8;
+        std::memset(reinterpret_cast<char*>(words) + got, 0, count * 8 - static_cast<size_t>(got));
+        for (size_t i = 0; i < count; ++i) {
+            uint64_t& lane = lanes[i % 4];
+            lane = (lane ^ words[i]) * odd;
+            lane = lane << 31 | lane >> 33;
+        }
+        length += static_cast<uint64_t>(got);
+    }
+    *sum = ((lanes[0] * odd ^ lanes[1]) * odd ^ lanes[2]) * odd ^ lanes[3] ^ length * odd;
+    return 0;
+}
+
+// The archive DIGEST.jsa comes with DIGEST.sum, which holds the sum of its
+// bytes as 16 hexadecimal digits, so that an archive whose bytes changed
+// after it was kept is never handed to the VM, which would crash on it or
+// load broken classes from it.
+void write_sum_name(uint64_t digest, char (&name)[NAME_MAX + 1])
+{
+    std::snprintf(name, sizeof name, "%016llx.sum", static_cast<unsigned long long>(digest));
+}
+
+// Whether the sum file of the plan's archive, a regular file of this user's
+// that only they may write, holds `sum`.
+bool holds_sum(const class_cache_plan* plan, uint64_t sum)
+{
+    char name[NAME_MAX + 1];
+    write_sum_name(plan->digest, name);
+    const int file = openat(plan->folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0)
+        return false;
+    struct stat info;
+    char text[17] = {};
+    const bool readable = fstat(file, &info) == 0 && S_ISREG(info.st_mode) && is_owned_by_this_user_or_root(info)
+        && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 && pread(file, text, 16, 0) == 16;
+    close(file);
+    char expected[17];
+    std::snprintf(expected, sizeof expected, "%016llx", static_cast<unsigned long long>(sum));
+    return readable && std::memcmp(text, expected, 16) == 0;
+}
+
+// Writes the sum file of the plan's archive anew, holding `sum`, under a
+// temporary name that reaches the disk before it takes its own. Returns 0,
+// or -1 with errno set, leaving nothing behind.
+int keep_sum(const class_cache_plan* plan, uint64_t sum)
+{
+    char temp_name[NAME_MAX + 1];
+    char name[NAME_MAX + 1];
+    write_sum_name(plan->digest, name);
+    const int temp = create_class_cache_file(plan, "tmp", temp_name);
+    if (temp < 0)
+        return -1;
+    char text[18];
+    std::snprintf(text, sizeof text, "%016llx\n", static_cast<unsigned long long>(sum));
+    const int result = pwrite(temp, text, 17, 0) == 17 && fsync(temp) == 0
+            && renameat(plan->folder, temp_name, plan->folder, name) == 0
+        ? 0
+        : -1;
+    const int error = errno;
+    if (result != 0)
+        unlinkat(plan->folder, temp_name, 0);
+    close(temp);
+    errno = error;
+    return result;
+}
+
 } // namespace
 
 void write_class_cache_name(uint64_t digest, uint64_t middle, const char* suffix, char (&name)[NAME_MAX + 1])
@@ -147,7 +235,8 @@ int open_class_cache_archive(class_cache_plan* plan)
         close(file);
         return refuse_class_cache(plan, "%s is not a regular file of this user's that only they may write", name);
     }
-    if (!is_whole_class_cache_archive(file)) {
+    uint64_t sum = 0;
+    if (!is_whole_class_cache_archive(file) || sum_file(file, &sum) != 0 || !holds_sum(plan, sum)) {
         close(file);
         return 0;
     }
@@ -219,7 +308,9 @@ int keep_class_cache_archive(class_cache_plan* plan)
     if (temp < 0)
         return refuse_class_cache(plan, "%s", std::strerror(errno));
     int result = 1;
-    if (copy_file(plan->memory_file, temp, written.st_size) != 0 || fsync(temp) != 0
+    uint64_t sum = 0;
+    if (sum_file(plan->memory_file, &sum) != 0 || keep_sum(plan, sum) != 0
+        || copy_file(plan->memory_file, temp, written.st_size) != 0 || fsync(temp) != 0
         || renameat(plan->folder, temp_name, plan->folder, name) != 0) {
         const int error = errno;
         unlinkat(plan->folder, temp_name, 0);

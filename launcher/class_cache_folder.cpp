@@ -116,6 +116,30 @@ int follow_link(folder_walk* walk, const char* name)
     return target[0] == '/' ? restart_at_root(walk) : 0;
 }
 
+// Writes to `missing` the names of the folders still to be made: `first`,
+// which does not exist, and the rest of the walk, joined by "/". Returns 0,
+// or -1 with errno set when the rest goes up with ".." (what that names
+// cannot be told before the folders are made) or the names do not fit.
+int take_missing_names(folder_walk* walk, const char* first, char (&missing)[PATH_MAX])
+{
+    std::strcpy(missing, first);
+    size_t length = std::strlen(first);
+    char name[NAME_MAX + 1];
+    while (take_name(walk, name)) {
+        if (name[0] == '\0')
+            return -1;
+        const size_t name_length = std::strlen(name);
+        if (std::strcmp(name, "..") == 0 || length + 1 + name_length >= sizeof missing) {
+            errno = std::strcmp(name, "..") == 0 ? ENOENT : ENAMETOOLONG;
+            return -1;
+        }
+        missing[length++] = '/';
+        std::memcpy(missing + length, name, name_length + 1);
+        length += name_length;
+    }
+    return 0;
+}
+
 // Checks that /proc/self/fd leads to `descriptor` (the VM is given the
 // archive that way) and that this user may make files in the folder it is.
 // Returns 0, or -1 after refusing.
@@ -220,12 +244,15 @@ int open_class_cache_folder(const char* folder, class_cache_plan* plan)
         }
         const bool last = at_end(&walk);
         const int next = openat(walk.current, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0 && errno == ENOENT && last) {
-            // Missing: a launch makes it here, in the folder just checked.
-            std::strcpy(plan->folder_name, name);
+        if (next < 0 && errno == ENOENT) {
+            // Missing: a launch makes it, and the folders above it that are
+            // missing too, in the folder just checked.
             plan->holder = walk.current;
             walk.current = -1;
-            result = check_reachable_and_writable(plan->holder, walk.walked, plan);
+            if (take_missing_names(&walk, name, plan->folder_name) != 0)
+                result = refuse_class_cache(plan, "%s", std::strerror(errno));
+            else
+                result = check_reachable_and_writable(plan->holder, walk.walked, plan);
             break;
         }
         if (next < 0 || fstat(next, &info) != 0) {

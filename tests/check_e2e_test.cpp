@@ -282,7 +282,7 @@ TEST(Checker, TellsWhyALaunchWouldLeaveTheClassCacheOutAndWhatItWouldRemove)
           "  left by a launch that died: " + cache + "/" + digest + ".00aa.map (a launch removes it, and the archive it names)",
           "  left by a launch that died: " + cache + "/" + digest + ".4242.tmp (a launch removes it)",
           "  left by a launch that died: " + cache + "/" + other + ".5.map (a launch removes it, and the archive it names)"},
-         "", {digest + ".1.tmp", name}},
+         "", {digest + ".1.tmp", name, digest + ".sum"}},
         {"a read-only mount", 0700, {}, read_only, {"  not used: the folder cannot be written: Read-only file system"},
          refused + "the folder cannot be written: Read-only file system\n", {}},
         {"mode 0500, for its user", 0500, {}, nobody, {"  not used: the folder cannot be written: Permission denied"},

@@ -334,13 +334,21 @@ bool is_archive_name(const std::string& name)
     return name.size() == 20 && name.find_first_not_of("0123456789abcdef") == 16 && name.substr(16) == ".jsa";
 }
 
+// The files of a cache folder but the sums kept beside its archives.
+std::vector<std::string> archives_in(const std::string& folder)
+{
+    std::vector<std::string> names = names_in(folder);
+    std::erase_if(names, [](const std::string& name) { return name.ends_with(".sum"); });
+    return names;
+}
+
 // The keys and sections of launches that share a class cache: their options
 // are part of an archive's digest, so velta.out is the same file for each,
 // and -Xlog:class+load shows where each class came from. "options=stack"
 // and "classpaths=folders" before these keys override them.
 struct cached_launches {
     scratch_folder scratch;
-    std::string cache = scratch.file("cache");
+    std::string cache = scratch.file("home/.cache/velta"); // made as mkdir -p makes it
     std::string keys = "classcache=" + cache + "\noptions=logged\nproperties=fixed\n";
     std::string sections = "[logged]\n-Xcheck:jni\n-Xlog:class+load\n[stack]\n-Xcheck:jni\n-Xlog:class+load\n-Xss4m\n"
                            "[folders]\n" VELTA_TEST_JAR "\n" + scratch.file("classes") + "\n[fixed]\nvelta.out="
@@ -376,7 +384,7 @@ TEST_P(OnEveryJdk, ClassCacheMapsTheSecondLaunchFromAnArchiveWrittenUnderATempNa
     for (const auto& c : cases) {
         SCOPED_TRACE(c.main_class + " " + c.keys);
         const std::string section = "mainclass=" + c.main_class + "\n" + c.keys + cached.keys;
-        const std::vector<std::string> before = names_in(cache);
+        const std::vector<std::string> before = archives_in(cache);
         const launch_result& first = run(section, cached.sections);
         EXPECT_EQ(first.process.status, c.status);
         EXPECT_EQ(first.logged, c.logged);
@@ -385,7 +393,7 @@ TEST_P(OnEveryJdk, ClassCacheMapsTheSecondLaunchFromAnArchiveWrittenUnderATempNa
         ASSERT_EQ(stat(cache.c_str(), &folder), 0);
         EXPECT_EQ(folder.st_mode & 07777, 0700u);
         std::vector<std::string> added;
-        for (const std::string& name : names_in(cache)) {
+        for (const std::string& name : archives_in(cache)) {
             EXPECT_TRUE(is_archive_name(name)) << name;
             if (std::find(before.begin(), before.end(), name) == before.end())
                 added.push_back(name);
@@ -408,7 +416,7 @@ TEST_P(OnEveryJdk, ClassCacheMapsTheSecondLaunchFromAnArchiveWrittenUnderATempNa
         // Another class path is another archive.
         run(section + "classpaths=alone\n", cached.sections + "[alone]\n" VELTA_TEST_JAR "\n");
         EXPECT_EQ(cached.out().find("-XX:SharedArchiveFile"), std::string::npos) << cached.out();
-        EXPECT_EQ(names_in(cache).size(), before.size() + 2);
+        EXPECT_EQ(archives_in(cache).size(), before.size() + 2);
     }
 }
 
@@ -423,7 +431,7 @@ TEST_P(OnEveryJdk, ClassCacheTakesTwoLaunchesAtOnceAndNeverMapsATruncatedArchive
     other.join();
     EXPECT_EQ(at_once[0]->result.process.status + at_once[1]->result.process.status, 0);
     EXPECT_EQ(at_once[0]->result.logged + at_once[1]->result.logged, "");
-    const std::vector<std::string> names = names_in(cached.cache);
+    const std::vector<std::string> names = archives_in(cached.cache);
     ASSERT_EQ(names.size(), 1u);
     ASSERT_TRUE(is_archive_name(names[0])) << names[0];
     EXPECT_NE(run(section, cached.sections).process.output.find("velta.test.Echo" + from_archive), std::string::npos);
@@ -439,22 +447,19 @@ TEST_P(OnEveryJdk, ClassCacheTakesTwoLaunchesAtOnceAndNeverMapsATruncatedArchive
     EXPECT_EQ(cut.process.status, 0);
     EXPECT_EQ(cached.out().substr(0, 12), "count 1\n[x]\n");
     EXPECT_EQ(cut.process.output.find("(top)"), std::string::npos);
-    // JDK 17's is seen to be cut short and written anew at once; JDK 25
-    // rejects it, and the launch removes it for the next one to write.
-    EXPECT_EQ(std::filesystem::exists(archive), GetParam().major == 17);
-    if (!std::filesystem::exists(archive))
-        run(section, cached.sections);
+    // Its bytes no longer sum to what was kept: it is never handed to the
+    // VM, and is written anew at once.
     EXPECT_EQ(std::filesystem::file_size(archive), whole_size);
     EXPECT_NE(run(section, cached.sections).process.output.find("velta.test.Echo" + from_archive), std::string::npos);
 
-    // Changed bytes crash the VM that maps them; the launch after it writes
-    // the archive anew, and the one after that maps it.
+    // Changed bytes would crash the VM that maps them, or load broken
+    // classes: the next launch runs without them and writes the archive
+    // anew, and the one after that maps it.
     std::string bytes = read_file(archive);
     for (size_t at = 8192; at < bytes.size(); at += 4099)
         bytes[at] = static_cast<char>(~bytes[at]);
     write_file(archive, bytes);
     std::filesystem::remove(cached.scratch.file("out"));
-    run(section, cached.sections);
     EXPECT_EQ(run(section, cached.sections).process.status, 0);
     EXPECT_EQ(cached.out().substr(0, 12), "count 1\n[x]\n");
     EXPECT_NE(run(section, cached.sections).process.output.find("velta.test.Echo" + from_archive), std::string::npos);
