@@ -45,12 +45,13 @@ std::vector<JavaVMOption> make_options(std::vector<std::string>& texts)
     return options;
 }
 
-uint64_t digest_of(const scratch_jdk& jdk, std::vector<std::string> texts, const char* main_class = "app.Main")
+uint64_t digest_of(const scratch_jdk& jdk, std::vector<std::string> texts, const char* main_class = "app.Main",
+                   class_cache_kind kind = class_cache_dynamic_archive)
 {
     std::vector<JavaVMOption> options = make_options(texts);
     uint64_t digest = 0;
     EXPECT_EQ(make_class_cache_digest(jdk.library.c_str(), main_class, options.data(),
-                                      static_cast<int32_t>(options.size()), &digest), 0);
+                                      static_cast<int32_t>(options.size()), kind, &digest), 0);
     return digest;
 }
 
