@@ -16,10 +16,13 @@
 // ended their name; system properties give "-Dname=value". Entries without a
 // name are left out. A class-path entry "*", or one ending in "/*", stands
 // for the files of that folder named *.jar or *.JAR (regular files or links
-// to them), sorted bytewise by name; a folder without any, or no folder,
-// gives nothing. Returns 0, or -1 when memory ran out, leaving *init_args
-// empty and nothing allocated. Logs nothing. A run never frees the options
-// it built.
+// to them) whose names hold no ":", sorted bytewise by name; a folder
+// without any, or no folder, gives nothing. A class-path section whose
+// entries all give nothing gives the class path empty_class_path
+// (platform/platform.h), never the empty one, which the VM reads as the
+// working folder; a section without entries gives the empty one. Returns 0,
+// or -1 when memory ran out, leaving *init_args empty and nothing allocated.
+// Logs nothing. A run never frees the options it built.
 int build_vm_init_args(const config_section* root, const launcher_settings* settings, JavaVMInitArgs* init_args);
 
 // Frees `count` option strings of `options`, then the array (null allowed):

@@ -22,7 +22,9 @@
 namespace {
 
 // A launch of velta-java on one configuration, in a scratch folder that also
-// receives what the Java side writes to the file ${out}.
+// receives what the Java side writes to the file ${out}. It runs in the
+// folder of the test classes, so that a class taken from the working folder
+// shows.
 struct java_launch {
     scratch_folder scratch;
     launch_result result;
@@ -38,7 +40,7 @@ struct java_launch {
                                + "[java.options]\n-Xcheck:jni\n-Xshare:auto\n"
                                + "[java.properties]\nvelta.out=" + out + "\nfile.encoding=UTF-8\nvelta.flag\n"
                                + extra_sections);
-        result = launch({VELTA_JAVA, "java", config}, {}, "", closed);
+        result = launch({VELTA_JAVA, "java", config}, {}, VELTA_TEST_CLASSES, closed);
         out = read_file(out);
     }
 };
@@ -113,6 +115,10 @@ TEST_P(OnEveryJdk, MainClassFailuresAreReportedAndEndWithTheFailStatus)
          "3 Class velta.test.PrivateConstructor does not have a non-private constructor without arguments\n", "", 3},
         {"mainclass=velta.test.ThrowingConstructor\nfailstatus=4\n", "",
          "Exception in thread \"main\" java.lang.IllegalStateException: thrown by the constructor of velta.test.ThrowingConstructor", 4},
+        // Entries that all vanish (the working folder holds no jar) are not
+        // the working folder, which holds the class.
+        {"mainclass=velta.test.Echo\nfailstatus=5\nclasspaths=vanishing\n[vanishing]\n*\n/nonexistent/*\n= " VELTA_TEST_JAR "\n",
+         "3 Unable to find main class velta.test.Echo\n", "", 5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section);
@@ -284,6 +290,8 @@ TEST_P(OnEveryJdk, TakesTheJdkFolderWildcardsAndSeparatorsAsWritten)
     scratch_folder lib;
     std::filesystem::create_symlink(VELTA_TEST_JAR, lib.file("velta-test.jar"));
     write_file(lib.file("notes.txt"), "");
+    // The VM would split it, and read "lon.jar" in the working folder.
+    std::filesystem::create_symlink(VELTA_TEST_JAR, lib.file("co:lon.jar"));
     const std::string& libjvm = GetParam().libjvm;
     const launch_result& result = run("mainclass=velta.test.Echo\nclasspaths=wildcard\noptions=written\n",
                                       "[wildcard]\n= /nonexistent.jar\n" + lib.path + "/*\n[written]\n-Xcheck:jni\n"
