@@ -35,10 +35,12 @@ bool is_class_path_wildcard(const config_property* entry);
 
 // launch_vm_library: loads the VM library `name` and finds its
 // JNI_CreateJavaVM, storing the handle in *library and the entry in
-// *create_vm. A `name` that names a folder loads the JDK's
+// *create_vm. A `name` that holds a "/" and names a folder loads the JDK's
 // FOLDER/lib/server/libjvm.so, whose path is stored in *jdk_vm_library (a
-// new string); an empty one loads nothing and fails as a library that
-// cannot be loaded. The library stays loaded for the life of the process.
+// new string; when memory runs out for it, the step fails as the VM
+// options' step does); an empty one loads nothing and fails as a library
+// that cannot be loaded. The library stays loaded for the life of the
+// process.
 int open_vm_library(const char* name, char** jdk_vm_library, void** library, create_java_vm_entry* create_vm);
 
 // launch_class_cache_plan: decides, looking only, whether the class cache in
