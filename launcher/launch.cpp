@@ -116,8 +116,8 @@ int continue_launch(launch_step stop)
         && find_main_method(launcher.env, settings.text[setting_mainclass], &launcher.main) != 0)
         fail_main_class();
     if (takes(launch_main_arguments, stop)
-        && make_main_arguments(launcher.env, &settings, launcher.argument_count, launcher.arguments,
-                               &launcher.main_arguments, &launcher.main_argument_count)
+        && make_main_arguments(launcher.env, &settings, launcher.config_path, launcher.argument_count,
+                               launcher.arguments, &launcher.main_arguments, &launcher.main_argument_count)
             != 0)
         fail_main_class();
     if (takes(launch_main_call, stop) && !launcher.skip_main) {

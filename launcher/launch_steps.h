@@ -86,19 +86,21 @@ int find_main_method(JNIEnv* env, const char* class_name, main_method* found);
 
 // launch_main_arguments: makes main's String[] from the arguments of
 // make_main_argument_vector, into *arguments and *count.
-int make_main_arguments(JNIEnv* env, const launcher_settings* settings, int32_t argument_count, char** arguments,
-                        jobjectArray* main_arguments, int32_t* count);
+int make_main_arguments(JNIEnv* env, const launcher_settings* settings, const char* config_path,
+                        int32_t argument_count, char** arguments, jobjectArray* main_arguments, int32_t* count);
 
 // Makes main's arguments: those split from the settings' mainargs (see
-// split_arguments), followed, with passargs = yes, by a copy of each element
-// of the launch's command line (`argument_count` elements of `arguments`)
-// after the configuration file, unchanged and unsplit. Stores the new vector
-// with its length in *vector and *count, owned by the caller
-// (free_arguments); no arguments give a null vector. Returns 0, or -1 when
-// memory ran out or there would be more than INT32_MAX arguments, leaving
-// *count 0, *vector null and nothing allocated. Logs nothing.
-int make_main_argument_vector(const launcher_settings* settings, int32_t argument_count, char** arguments,
-                              int32_t* count, char*** vector);
+// split_arguments), each then expanded with expand = yes (expand_arguments,
+// the configuration being `config_path`), followed, with passargs = yes, by a
+// copy of each element of the launch's command line (`argument_count`
+// elements of `arguments`) after the configuration file, unchanged and
+// unsplit. Stores the new vector with its length in *vector and *count,
+// owned by the caller (free_arguments); no arguments give a null vector.
+// Returns 0, or -1 when memory ran out, a variable had no value or there
+// would be more than INT32_MAX arguments, leaving *count 0, *vector null and
+// nothing allocated. Logs nothing.
+int make_main_argument_vector(const launcher_settings* settings, const char* config_path, int32_t argument_count,
+                              char** arguments, int32_t* count, char*** vector);
 
 // launch_main_call: calls main; main() takes none of `arguments`. Returns 0
 // when main returned without an exception pending, -1 when the constructor

@@ -24,7 +24,7 @@ namespace {
 // A launch of velta-java on one configuration, in a scratch folder that also
 // receives what the Java side writes to the file ${out}. It runs in the
 // folder of the test classes, so that a class taken from the working folder
-// shows.
+// shows, with a variable whose value holds quotes and spaces.
 struct java_launch {
     scratch_folder scratch;
     launch_result result;
@@ -40,7 +40,8 @@ struct java_launch {
                                + "[java.options]\n-Xcheck:jni\n-Xshare:auto\n"
                                + "[java.properties]\nvelta.out=" + out + "\nfile.encoding=UTF-8\nvelta.flag\n"
                                + extra_sections);
-        result = launch({VELTA_JAVA, "java", config}, {}, VELTA_TEST_CLASSES, closed);
+        result = launch({VELTA_JAVA, "java", config}, {{"VELTA_TEST_INJECTED", "bob\" --mode \"admin"}},
+                        VELTA_TEST_CLASSES, closed);
         out = read_file(out);
     }
 };
@@ -80,13 +81,26 @@ TEST(Jdks, Jdk17IsAmongThemAndAllAreAtLeast17)
 
 TEST_P(OnEveryJdk, RunsMainWithQuotedAndNonAsciiArguments)
 {
-    const launch_result& result = run("mainclass=velta.test.Echo\nmainargs= alpha \"beta gamma\"  'delta' \xc3\xbcn\xc3\xaf \"\" 'it\"s'\n");
-    EXPECT_EQ(result.process.status, 0);
-    EXPECT_EQ(result.logged, "");
-    EXPECT_EQ(result.process.output, "");
-    EXPECT_EQ(result.process.errors, "");
-    EXPECT_EQ(out(), "count 6\n[alpha]\n[beta gamma]\n[delta]\n[\xc3\xbcn\xc3\xaf]\n[]\n[it\"s]\n"
-                     "java.class.path " VELTA_TEST_JAR ":/nonexistent/dir\nvelta.flag \nvelta.value null\n");
+    const struct {
+        const char* section;
+        const char* arguments;
+    } cases[] = {
+        {"mainargs= alpha \"beta gamma\"  'delta' \xc3\xbcn\xc3\xaf \"\" 'it\"s'\n",
+         "count 6\n[alpha]\n[beta gamma]\n[delta]\n[\xc3\xbcn\xc3\xaf]\n[]\n[it\"s]\n"},
+        // A value lands inside the argument it is written in.
+        {"expand=yes\nmainargs=--user \"${VELTA_TEST_INJECTED}\" --mode safe x${VELTA_TEST_INJECTED} $${HOME}\n",
+         "count 6\n[--user]\n[bob\" --mode \"admin]\n[--mode]\n[safe]\n[xbob\" --mode \"admin]\n[${HOME}]\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        const launch_result& result = run(std::string("mainclass=velta.test.Echo\n") + c.section);
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.logged, "");
+        EXPECT_EQ(result.process.output, "");
+        EXPECT_EQ(result.process.errors, "");
+        EXPECT_EQ(out(), std::string(c.arguments)
+                             + "java.class.path " VELTA_TEST_JAR ":/nonexistent/dir\nvelta.flag \nvelta.value null\n");
+    }
 }
 
 TEST_P(OnEveryJdk, EmptyArgumentsGiveAnEmptyArray)
