@@ -57,17 +57,24 @@ void plan_class_cache_use(const char* folder, void* library, const char* main_cl
 // logged as above and changes nothing else; this step never fails.
 void make_class_cache_ready(const char* folder, class_cache_plan* plan, JavaVMInitArgs* init_args);
 
-// launch_main_thread: the stack size in bytes that the last -Xss<size> or
+// The stack size in bytes that the last -Xss<size> or
 // -XX:ThreadStackSize=<KiB> among the options of `init_args` asks for, its
 // size written as HotSpot takes it: decimal digits, then at most one of k/K,
 // m/M and g/G. Returns 0 when there is no such option, and when the last one
 // asks for 0 or has a size this cannot read.
 size_t requested_stack_size(const JavaVMInitArgs& init_args);
 
+// launch_main_thread: the stack size in bytes of main's thread: what
+// requested_stack_size reads from `init_args`, or else the default stack size
+// of the threads of the loaded VM library `library`, as its
+// JNI_GetDefaultJavaVMInitArgs gives it; 0 when the library gives none.
+size_t main_stack_size(const JavaVMInitArgs& init_args, void* library);
+
 // launch_main_thread: runs continue_launch(stop) on a new thread whose stack
 // holds `stack_size` bytes (at least 64 KiB and what any thread needs, in
-// whole pages), and returns its result once that thread has ended. When no
-// such thread can be started, runs it on this thread.
+// whole pages; for 0, the thread library's default), and returns its result
+// once that thread has ended. When no such thread can be started, runs it on
+// this thread.
 int continue_launch_on_stack(size_t stack_size, launch_step stop);
 
 // launch_vm_creation: creates the VM with `init_args` through `create_vm`,

@@ -253,20 +253,25 @@ std::vector<std::string> with_stack_limit(const std::string& limit, std::vector<
 
 TEST_P(OnEveryJdk, XssSizesMainsStackAsUnderTheJavaCommand)
 {
-    // -Xint makes the depth depend on the stack alone.
+    // -Xint makes the depth depend on the stack alone. Without a size, or
+    // with 0, main's stack is the VM's default, whatever the process's limit.
     scratch_folder scratch;
     const std::string config = scratch.file("depth.conf");
-    write_file(config, "[java]\njvm=" + GetParam().libjvm + "\nmainclass=velta.test.Depth\n"
-                       "[java.classpaths]\n" VELTA_TEST_JAR "\n[java.options]\n-Xcheck:jni\n-Xint\n-Xss32m\n");
-    for (const char* limit : {"2048", "8192", "unlimited"}) {
-        SCOPED_TRACE(limit);
-        const process_result java = run_process(
-            with_stack_limit(limit, {GetParam().java, "-Xcheck:jni", "-Xint", "-Xss32m", "-cp", VELTA_TEST_JAR, "velta.test.Depth"}), {});
-        last = launch(with_stack_limit(limit, {VELTA_JAVA, "java", config}));
-        ASSERT_EQ(last.process.status, 0) << last.process.errors;
-        const double ratio = std::stod(last.process.output) / std::stod(java.output);
-        EXPECT_GE(ratio, 0.95) << last.process.output << " against " << java.output;
-        EXPECT_LE(ratio, 1.05) << last.process.output << " against " << java.output;
+    for (const char* limit : {"64", "8192", "unlimited"}) {
+        for (const std::vector<std::string>& size : {std::vector<std::string>{}, {"-Xss16m"}, {"-Xss0"}}) {
+            SCOPED_TRACE(limit + (size.empty() ? "" : " " + size[0]));
+            write_file(config, "[java]\njvm=" + GetParam().libjvm + "\nmainclass=velta.test.Depth\n[java.classpaths]\n"
+                               VELTA_TEST_JAR "\n[java.options]\n-Xcheck:jni\n-Xint\n" + (size.empty() ? "" : size[0] + "\n"));
+            std::vector<std::string> java_command = {GetParam().java, "-Xcheck:jni", "-Xint"};
+            java_command.insert(java_command.end(), size.begin(), size.end());
+            java_command.insert(java_command.end(), {"-cp", VELTA_TEST_JAR, "velta.test.Depth"});
+            const process_result java = run_process(with_stack_limit(limit, java_command), {});
+            last = launch(with_stack_limit(limit, {VELTA_JAVA, "java", config}));
+            ASSERT_EQ(last.process.status, 0) << last.process.errors;
+            const double ratio = std::stod(last.process.output) / std::stod(java.output);
+            EXPECT_GE(ratio, 0.95) << last.process.output << " against " << java.output;
+            EXPECT_LE(ratio, 1.05) << last.process.output << " against " << java.output;
+        }
     }
 }
 
