@@ -295,7 +295,7 @@ int print_main_arguments()
 {
     int32_t count = 0;
     char** vector = nullptr;
-    if (make_main_argument_vector(&launcher.settings, launcher.argument_count, launcher.arguments, &count, &vector) != 0)
+    if (make_main_argument_vector(&launcher.settings, launcher.config_path, launcher.argument_count, launcher.arguments, &count, &vector) != 0)
         return -1;
     std::printf("Main arguments: %d\n", static_cast<int>(count));
     for (int32_t i = 0; i < count; ++i) {

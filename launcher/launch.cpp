@@ -100,14 +100,12 @@ int continue_launch(launch_step stop)
                              &launcher.init_args, &launcher.class_cache);
     if (takes(launch_class_cache, stop))
         make_class_cache_ready(class_cache_folder(), &launcher.class_cache, &launcher.init_args);
-    // The VM gives the -Xss size to the threads it starts, not to the one
-    // that creates it and runs main: that thread is started here with it,
-    // and takes the remaining steps. Without the option the launch stays on
-    // this thread.
-    if (takes(launch_main_thread, stop)) {
-        if (const size_t stack_size = requested_stack_size(launcher.init_args); stack_size != 0)
-            return continue_launch_on_stack(stack_size, stop);
-    }
+    // The VM sizes the stacks of the threads it starts, not that of the one
+    // that creates it and runs main: as under the java command, that thread
+    // is started here, whatever the process's own stack limit, and takes the
+    // remaining steps.
+    if (takes(launch_main_thread, stop))
+        return continue_launch_on_stack(main_stack_size(launcher.init_args, launcher.vm_library), stop);
     if (takes(launch_vm_creation, stop) && start_vm() != 0)
         return end_launch(1);
     // An archive the VM did not map is one it rejected: the next launch
@@ -120,8 +118,8 @@ int continue_launch(launch_step stop)
         && find_main_method(launcher.env, settings.text[setting_mainclass], &launcher.main) != 0)
         fail_main_class();
     if (takes(launch_main_arguments, stop)
-        && make_main_arguments(launcher.env, &settings, launcher.argument_count, launcher.arguments,
-                               &launcher.main_arguments, &launcher.main_argument_count)
+        && make_main_arguments(launcher.env, &settings, launcher.config_path, launcher.argument_count,
+                               launcher.arguments, &launcher.main_arguments, &launcher.main_argument_count)
             != 0)
         fail_main_class();
     if (takes(launch_main_call, stop) && !launcher.skip_main) {

@@ -16,10 +16,13 @@
 // ended their name; system properties give "-Dname=value". Entries without a
 // name are left out. A class-path entry "*", or one ending in "/*", stands
 // for the files of that folder named *.jar or *.JAR (regular files or links
-// to them), sorted bytewise by name; a folder without any, or no folder,
-// gives nothing. Returns 0, or -1 when memory ran out, leaving *init_args
-// empty and nothing allocated. Logs nothing. A run never frees the options
-// it built.
+// to them) whose names hold no ":", sorted bytewise by name; a folder
+// without any, or no folder, gives nothing. A class-path section whose
+// entries all give nothing gives the class path empty_class_path
+// (platform/platform.h), never the empty one, which the VM reads as the
+// working folder; a section without entries gives the empty one. Returns 0,
+// or -1 when memory ran out, leaving *init_args empty and nothing allocated.
+// Logs nothing. A run never frees the options it built.
 int build_vm_init_args(const config_section* root, const launcher_settings* settings, JavaVMInitArgs* init_args);
 
 // Frees `count` option strings of `options`, then the array (null allowed):
@@ -32,10 +35,12 @@ bool is_class_path_wildcard(const config_property* entry);
 
 // launch_vm_library: loads the VM library `name` and finds its
 // JNI_CreateJavaVM, storing the handle in *library and the entry in
-// *create_vm. A `name` that names a folder loads the JDK's
+// *create_vm. A `name` that holds a "/" and names a folder loads the JDK's
 // FOLDER/lib/server/libjvm.so, whose path is stored in *jdk_vm_library (a
-// new string); an empty one loads nothing and fails as a library that
-// cannot be loaded. The library stays loaded for the life of the process.
+// new string; when memory runs out for it, the step fails as the VM
+// options' step does); an empty one loads nothing and fails as a library
+// that cannot be loaded. The library stays loaded for the life of the
+// process.
 int open_vm_library(const char* name, char** jdk_vm_library, void** library, create_java_vm_entry* create_vm);
 
 // launch_class_cache_plan: decides, looking only, whether the class cache in
@@ -52,17 +57,24 @@ void plan_class_cache_use(const char* folder, void* library, const char* main_cl
 // logged as above and changes nothing else; this step never fails.
 void make_class_cache_ready(const char* folder, class_cache_plan* plan, JavaVMInitArgs* init_args);
 
-// launch_main_thread: the stack size in bytes that the last -Xss<size> or
+// The stack size in bytes that the last -Xss<size> or
 // -XX:ThreadStackSize=<KiB> among the options of `init_args` asks for, its
 // size written as HotSpot takes it: decimal digits, then at most one of k/K,
 // m/M and g/G. Returns 0 when there is no such option, and when the last one
 // asks for 0 or has a size this cannot read.
 size_t requested_stack_size(const JavaVMInitArgs& init_args);
 
+// launch_main_thread: the stack size in bytes of main's thread: what
+// requested_stack_size reads from `init_args`, or else the default stack size
+// of the threads of the loaded VM library `library`, as its
+// JNI_GetDefaultJavaVMInitArgs gives it; 0 when the library gives none.
+size_t main_stack_size(const JavaVMInitArgs& init_args, void* library);
+
 // launch_main_thread: runs continue_launch(stop) on a new thread whose stack
 // holds `stack_size` bytes (at least 64 KiB and what any thread needs, in
-// whole pages), and returns its result once that thread has ended. When no
-// such thread can be started, runs it on this thread.
+// whole pages; for 0, the thread library's default), and returns its result
+// once that thread has ended. When no such thread can be started, runs it on
+// this thread.
 int continue_launch_on_stack(size_t stack_size, launch_step stop);
 
 // launch_vm_creation: creates the VM with `init_args` through `create_vm`,
@@ -84,19 +96,21 @@ int find_main_method(JNIEnv* env, const char* class_name, main_method* found);
 
 // launch_main_arguments: makes main's String[] from the arguments of
 // make_main_argument_vector, into *arguments and *count.
-int make_main_arguments(JNIEnv* env, const launcher_settings* settings, int32_t argument_count, char** arguments,
-                        jobjectArray* main_arguments, int32_t* count);
+int make_main_arguments(JNIEnv* env, const launcher_settings* settings, const char* config_path,
+                        int32_t argument_count, char** arguments, jobjectArray* main_arguments, int32_t* count);
 
 // Makes main's arguments: those split from the settings' mainargs (see
-// split_arguments), followed, with passargs = yes, by a copy of each element
-// of the launch's command line (`argument_count` elements of `arguments`)
-// after the configuration file, unchanged and unsplit. Stores the new vector
-// with its length in *vector and *count, owned by the caller
-// (free_arguments); no arguments give a null vector. Returns 0, or -1 when
-// memory ran out or there would be more than INT32_MAX arguments, leaving
-// *count 0, *vector null and nothing allocated. Logs nothing.
-int make_main_argument_vector(const launcher_settings* settings, int32_t argument_count, char** arguments,
-                              int32_t* count, char*** vector);
+// split_arguments), each then expanded with expand = yes (expand_arguments,
+// the configuration being `config_path`), followed, with passargs = yes, by a
+// copy of each element of the launch's command line (`argument_count`
+// elements of `arguments`) after the configuration file, unchanged and
+// unsplit. Stores the new vector with its length in *vector and *count,
+// owned by the caller (free_arguments); no arguments give a null vector.
+// Returns 0, or -1 when memory ran out, a variable had no value or there
+// would be more than INT32_MAX arguments, leaving *count 0, *vector null and
+// nothing allocated. Logs nothing.
+int make_main_argument_vector(const launcher_settings* settings, const char* config_path, int32_t argument_count,
+                              char** arguments, int32_t* count, char*** vector);
 
 // launch_main_call: calls main; main() takes none of `arguments`. Returns 0
 // when main returned without an exception pending, -1 when the constructor

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The launcher, as the programs use it: from a command line and a
 // configuration to a Java VM running the configured main class in this
-// process, on a thread of its own when the VM options ask for a stack size.
+// process, on a thread of its own, as under the java command.
 // velta-java runs a whole launch (launcher_main); velta-java-check runs it up
 // to a step, reads what the steps made from `launcher`, and goes on.
 //
@@ -32,7 +32,8 @@ enum launch_step : int32_t {
     launch_vm_library,       // load the VM library and find its JNI_CreateJavaVM
     launch_class_cache_plan, // decide whether the class cache takes part, looking only
     launch_class_cache,      // make the cache's folder ready and add its options
-    launch_main_thread,      // go on on a thread with the stack -Xss asks for
+    launch_main_thread,      // go on on a thread of its own, with the stack
+                             // -Xss asks for or else the VM's default
     launch_vm_creation,      // create the VM
     launch_class_cache_use,  // drop an archive the VM did not map
     launch_main_method,      // find the main class and its main method
@@ -111,8 +112,8 @@ int launcher_main(int32_t argument_count, char** arguments);
 // otherwise 0.
 //
 // Called again with a later stop, it goes on where it stopped. The steps
-// from launch_main_thread on may run on a thread of their own, which this
-// call waits for: a caller that stops at or after launch_main_thread must not
+// from launch_main_thread on run on a thread of their own, which this call
+// waits for: a caller that stops at or after launch_main_thread must not
 // call again.
 int continue_launch(launch_step stop);
 

@@ -37,7 +37,7 @@ int check_setting(setting_form form, const char* text, int32_t* number)
 consteval bool checked_keys_are_not_expanded()
 {
     for (const setting_row& row : setting_rows) {
-        if (row.expanded && row.form != form_text && row.form != form_section)
+        if (row.expansion != expansion_none && row.form != form_text && row.form != form_section)
             return false;
     }
     return true;

@@ -54,13 +54,15 @@ bool is_class_path_wildcard(const config_property* entry)
 
 namespace {
 
-// Whether an entry of `folder` is a jar: its name ends in ".jar" or ".JAR",
-// and it is a regular file or a link to one. Subfolders, whatever their
-// name, and broken links are not.
+// Whether an entry of `folder` is a jar the class path can name: its name
+// ends in ".jar" or ".JAR" and holds no class-path separator, which the VM
+// would split it at (as the java command does, such names are left out), and
+// it is a regular file or a link to one. Subfolders, whatever their name, and
+// broken links are not.
 bool is_jar_file(DIR* folder, const dirent* file)
 {
     const size_t length = std::strlen(file->d_name);
-    if (length < 4
+    if (length < 4 || std::strchr(file->d_name, class_path_separator) != nullptr
         || (std::strcmp(file->d_name + length - 4, ".jar") != 0 && std::strcmp(file->d_name + length - 4, ".JAR") != 0))
         return false;
     if (file->d_type == DT_REG)
@@ -146,10 +148,17 @@ int list_jar_files(const config_property* entry, jar_listing* listing)
 // with the platform's separator, each wildcard replaced by the jars of its
 // listing (`listings` holds one per wildcard, in order). A wildcard that
 // lists nothing adds nothing, not even a separator. Returns the length.
+//
+// The VM reads an empty class path, and one of empty entries only, as the
+// working folder. Entries that all came to nothing (wildcards without jars,
+// nameless or empty entries) therefore put empty_class_path instead; a
+// section without any entry puts nothing, and means the working folder, as
+// no section does.
 size_t put_class_path(char* out, size_t at, const config_section* section, const jar_listing* listings)
 {
     const size_t start = at;
     size_t pieces = 0;
+    bool named = false; // an entry put is not empty
     const jar_listing* listing = listings;
     for (const config_property* entry = section->properties; entry != nullptr; entry = entry->next) {
         if (entry->name == nullptr)
@@ -157,7 +166,9 @@ size_t put_class_path(char* out, size_t at, const config_section* section, const
         if (!is_class_path_wildcard(entry)) {
             if (pieces++ > 0)
                 at = put_text(out, at, &class_path_separator, 1);
-            at += put_property(out, at, entry, '\0');
+            const size_t length = put_property(out, at, entry, '\0');
+            at += length;
+            named |= length > 0;
             continue;
         }
         for (size_t i = 0; i < listing->count; ++i) {
@@ -165,9 +176,12 @@ size_t put_class_path(char* out, size_t at, const config_section* section, const
                 at = put_text(out, at, &class_path_separator, 1);
             at = put_text(out, at, listing->folder, std::strlen(listing->folder));
             at = put_text(out, at, listing->names[i], std::strlen(listing->names[i]));
+            named = true;
         }
         ++listing;
     }
+    if (!named && section->properties != nullptr)
+        at = put_text(out, start, empty_class_path, sizeof empty_class_path - 1);
     return at - start;
 }
 

@@ -161,7 +161,7 @@ TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
               "Launcher section: [java]\n"
               "  jvm = " + jdk + "//\n"
               "  mainclass = com.example.App$Inner\n"
-              "  mainargs = one \"two  three\" '' 'it\"s' " + scratch.path + " x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
+              "  mainargs = one \"two  three\" '' 'it\"s' ${CONFDIR} x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
               "  classpaths = java.classpaths (default; no such section)\n"
               "  options = opts\n"
               "  properties = java.properties (default; no such section)\n"

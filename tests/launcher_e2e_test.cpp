@@ -25,7 +25,9 @@
 namespace {
 
 // A launch of velta-java on one configuration, in a scratch folder that also
-// receives what the Java side writes to the file ${out}.
+// receives what the Java side writes to the file ${out}. It runs in the
+// folder of the test classes, so that a class taken from the working folder
+// shows, with a variable whose value holds quotes and spaces.
 struct java_launch {
     scratch_folder scratch;
     launch_result result;
@@ -44,7 +46,9 @@ struct java_launch {
                                + extra_sections);
         std::vector<std::string> command = wrapper;
         command.insert(command.end(), {VELTA_JAVA, "java", config});
-        result = launch(command, environment, "", closed);
+        std::map<std::string, std::string> variables = environment;
+        variables.emplace("VELTA_TEST_INJECTED", "bob\" --mode \"admin");
+        result = launch(command, variables, VELTA_TEST_CLASSES, closed);
         out = read_file(out);
     }
 };
@@ -87,13 +91,26 @@ TEST(Jdks, Jdk17IsAmongThemAndAllAreAtLeast17)
 
 TEST_P(OnEveryJdk, RunsMainWithQuotedAndNonAsciiArguments)
 {
-    const launch_result& result = run("mainclass=velta.test.Echo\nmainargs= alpha \"beta gamma\"  'delta' \xc3\xbcn\xc3\xaf \"\" 'it\"s'\n");
-    EXPECT_EQ(result.process.status, 0);
-    EXPECT_EQ(result.logged, "");
-    EXPECT_EQ(result.process.output, "");
-    EXPECT_EQ(result.process.errors, "");
-    EXPECT_EQ(out(), "count 6\n[alpha]\n[beta gamma]\n[delta]\n[\xc3\xbcn\xc3\xaf]\n[]\n[it\"s]\n"
-                     "java.class.path " VELTA_TEST_JAR ":/nonexistent/dir\nvelta.flag \nvelta.value null\n");
+    const struct {
+        const char* section;
+        const char* arguments;
+    } cases[] = {
+        {"mainargs= alpha \"beta gamma\"  'delta' \xc3\xbcn\xc3\xaf \"\" 'it\"s'\n",
+         "count 6\n[alpha]\n[beta gamma]\n[delta]\n[\xc3\xbcn\xc3\xaf]\n[]\n[it\"s]\n"},
+        // A value lands inside the argument it is written in.
+        {"expand=yes\nmainargs=--user \"${VELTA_TEST_INJECTED}\" --mode safe x${VELTA_TEST_INJECTED} $${HOME}\n",
+         "count 6\n[--user]\n[bob\" --mode \"admin]\n[--mode]\n[safe]\n[xbob\" --mode \"admin]\n[${HOME}]\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        const launch_result& result = run(std::string("mainclass=velta.test.Echo\n") + c.section);
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.logged, "");
+        EXPECT_EQ(result.process.output, "");
+        EXPECT_EQ(result.process.errors, "");
+        EXPECT_EQ(out(), std::string(c.arguments)
+                             + "java.class.path " VELTA_TEST_JAR ":/nonexistent/dir\nvelta.flag \nvelta.value null\n");
+    }
 }
 
 TEST_P(OnEveryJdk, EmptyArgumentsGiveAnEmptyArray)
@@ -145,6 +162,10 @@ TEST_P(OnEveryJdk, MainClassFailuresAreReportedAndEndWithTheFailStatus)
          "3 Class velta.test.PrivateConstructor does not have a non-private constructor without arguments\n", "", 3},
         {"mainclass=velta.test.ThrowingConstructor\nfailstatus=4\n", "",
          "Exception in thread \"main\" java.lang.IllegalStateException: thrown by the constructor of velta.test.ThrowingConstructor", 4},
+        // Entries that all vanish (the working folder holds no jar) are not
+        // the working folder, which holds the class.
+        {"mainclass=velta.test.Echo\nfailstatus=5\nclasspaths=vanishing\n[vanishing]\n*\n/nonexistent/*\n= " VELTA_TEST_JAR "\n",
+         "3 Unable to find main class velta.test.Echo\n", "", 5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section);
@@ -267,20 +288,25 @@ std::vector<std::string> with_stack_limit(const std::string& limit, std::vector<
 
 TEST_P(OnEveryJdk, XssSizesMainsStackAsUnderTheJavaCommand)
 {
-    // -Xint makes the depth depend on the stack alone.
+    // -Xint makes the depth depend on the stack alone. Without a size, or
+    // with 0, main's stack is the VM's default, whatever the process's limit.
     scratch_folder scratch;
     const std::string config = scratch.file("depth.conf");
-    write_file(config, "[java]\njvm=" + GetParam().libjvm + "\nmainclass=velta.test.Depth\n"
-                       "[java.classpaths]\n" VELTA_TEST_JAR "\n[java.options]\n-Xcheck:jni\n-Xint\n-Xss32m\n");
-    for (const char* limit : {"2048", "8192", "unlimited"}) {
-        SCOPED_TRACE(limit);
-        const process_result java = run_process(
-            with_stack_limit(limit, {GetParam().java, "-Xcheck:jni", "-Xint", "-Xss32m", "-cp", VELTA_TEST_JAR, "velta.test.Depth"}), {});
-        last = launch(with_stack_limit(limit, {VELTA_JAVA, "java", config}));
-        ASSERT_EQ(last.process.status, 0) << last.process.errors;
-        const double ratio = std::stod(last.process.output) / std::stod(java.output);
-        EXPECT_GE(ratio, 0.95) << last.process.output << " against " << java.output;
-        EXPECT_LE(ratio, 1.05) << last.process.output << " against " << java.output;
+    for (const char* limit : {"64", "8192", "unlimited"}) {
+        for (const std::vector<std::string>& size : {std::vector<std::string>{}, {"-Xss16m"}, {"-Xss0"}}) {
+            SCOPED_TRACE(limit + (size.empty() ? "" : " " + size[0]));
+            write_file(config, "[java]\njvm=" + GetParam().libjvm + "\nmainclass=velta.test.Depth\n[java.classpaths]\n"
+                               VELTA_TEST_JAR "\n[java.options]\n-Xcheck:jni\n-Xint\n" + (size.empty() ? "" : size[0] + "\n"));
+            std::vector<std::string> java_command = {GetParam().java, "-Xcheck:jni", "-Xint"};
+            java_command.insert(java_command.end(), size.begin(), size.end());
+            java_command.insert(java_command.end(), {"-cp", VELTA_TEST_JAR, "velta.test.Depth"});
+            const process_result java = run_process(with_stack_limit(limit, java_command), {});
+            last = launch(with_stack_limit(limit, {VELTA_JAVA, "java", config}));
+            ASSERT_EQ(last.process.status, 0) << last.process.errors;
+            const double ratio = std::stod(last.process.output) / std::stod(java.output);
+            EXPECT_GE(ratio, 0.95) << last.process.output << " against " << java.output;
+            EXPECT_LE(ratio, 1.05) << last.process.output << " against " << java.output;
+        }
     }
 }
 
@@ -318,6 +344,8 @@ TEST_P(OnEveryJdk, TakesTheJdkFolderWildcardsAndSeparatorsAsWritten)
     scratch_folder lib;
     std::filesystem::create_symlink(VELTA_TEST_JAR, lib.file("velta-test.jar"));
     write_file(lib.file("notes.txt"), "");
+    // The VM would split it, and read "lon.jar" in the working folder.
+    std::filesystem::create_symlink(VELTA_TEST_JAR, lib.file("co:lon.jar"));
     const std::string& libjvm = GetParam().libjvm;
     const launch_result& result = run("mainclass=velta.test.Echo\nclasspaths=wildcard\noptions=written\n",
                                       "[wildcard]\n= /nonexistent.jar\n" + lib.path + "/*\n[written]\n-Xcheck:jni\n"
