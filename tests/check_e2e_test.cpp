@@ -290,6 +290,8 @@ TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
     scratch_folder scratch;
     std::filesystem::create_directories(scratch.file("classes/velta/test"));
     write_file(scratch.file("classes/velta/test/Folder.class"), "");
+    write_file(scratch.file("folder.jar"), zip({{"META-INF/MANIFEST.MF", "Main-Class: velta.test.Folder\nClass-Path: classes/\n"}}));
+    write_file(scratch.file("dropped.jar"), zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\nClass-Path: x:y.jar\n"}}));
     const struct {
         const char* name;
         std::string sections;
@@ -303,6 +305,12 @@ TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
         {"a misspelled section", "options=opts\n", "warning: options names section [opts], which the configuration does not have\n", false},
         {"a wildcard without jars", "classpaths=wild\n[wild]\n" + scratch.file("classes") + "/*\n",
          "warning: class-path entry " + scratch.file("classes") + "/* matches no jar\n", false},
+        {"main class in a folder of the main jar's Class-Path", "mainjar=" + scratch.file("folder.jar") + "\n",
+         "  found in: " + scratch.file("classes/") + "\n", false},
+        {"a Class-Path that leaves the main jar out", "mainjar=" + scratch.file("dropped.jar") + "\n",
+         "warning: the Class-Path of " + scratch.file("dropped.jar") + " names a URL scheme the VM has no handler for", false},
+        {"no warning: a main jar without Main-Class, run with mainclass", "mainjar=" VELTA_TEST_JAR "\nmainclass=a.B\n",
+         "  Main-Class: none; mainclass names the class, and the manifest asks for nothing\n", false},
         {"a configuration others may write", "", "is writable by group or others", true},
         {"no warning: a stack size for main", "options=stack\n[stack]\n-Xss2m\n",
          "-Xss2m\nMain's stack: 2097152 bytes, on a thread of its own\n", false},
