@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// A zip writer of the tests' own, another than the JDK's, for jars laid out
-// as a test needs them: stored or deflated, after a script, with zip64
-// records.
+// The tests' own zip writer, another than the JDK's, for jars laid out as a
+// test needs them.
 #pragma once
 
 #include <cstdint>

@@ -3,17 +3,16 @@ package velta.test;
 
 import java.lang.reflect.Method;
 import java.net.URL;
+import java.util.Arrays;
 import java.util.Collections;
 
 /**
- * Prints, one item a line, what a program run from a jar sees: its arguments, its command line and
- * class path, the jars its class loader searches in their order, the packages open or exported to
- * it, whether it has native access, and what a Launcher-Agent-Class agent left.
+ * Prints what a program run from a jar sees: arguments, command line, class path and the jars
+ * searched, packages open or exported to it, native access, and what JarAgent left.
  */
 public class JarView {
     public static void main(String[] args) throws Exception {
-        StringBuilder out = new StringBuilder();
-        out.append("thread ").append(Thread.currentThread().getName()).append('\n');
+        StringBuilder out = new StringBuilder("thread " + Thread.currentThread().getName() + "\n");
         for (String arg : args) {
             out.append("argument [").append(arg).append("]\n");
         }
@@ -26,18 +25,14 @@ public class JarView {
         Module self = JarView.class.getModule();
         for (String pair : new String[] {"java.base/java.lang", "java.base/java.util", "java.base/jdk.internal.misc",
                                          "java.base/sun.nio.ch", "java.management/sun.management"}) {
-            String[] parts = pair.split("/");
-            Module module = ModuleLayer.boot().findModule(parts[0]).orElseThrow();
-            out.append(pair).append(module.isOpen(parts[1], self) ? " open" : "")
-                .append(module.isExported(parts[1], self) ? " exported" : "").append('\n');
+            Module module = ModuleLayer.boot().findModule(pair.split("/")[0]).orElseThrow();
+            String name = pair.split("/")[1];
+            out.append(pair).append(module.isOpen(name, self) ? " open" : "")
+                .append(module.isExported(name, self) ? " exported" : "").append('\n');
         }
-        Method nativeAccess = null;
-        try {
-            nativeAccess = Module.class.getMethod("isNativeAccessEnabled");
-        } catch (NoSuchMethodException absent) {
-            // JDK 17 has no such notion.
-        }
-        out.append("native access ").append(nativeAccess == null ? "absent" : nativeAccess.invoke(self)).append('\n');
-        System.out.print(out);
+        // JDK 17 has no such method.
+        Method nativeAccess = Arrays.stream(Module.class.getMethods())
+            .filter(method -> method.getName().equals("isNativeAccessEnabled")).findFirst().orElse(null);
+        System.out.print(out.append("native access ").append(nativeAccess == null ? "absent" : nativeAccess.invoke(self)).append('\n'));
     }
 }
