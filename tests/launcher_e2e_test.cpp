@@ -428,12 +428,12 @@ TEST_P(OnEveryJdk, RunsAJarAsJavaJarDoes)
         std::string refused;
     } cases[] = {
         {"the JDK's jar tool, classes inside, every attribute",
-         "Main-Class: velta.test.JarView\nLauncher-Agent-Class: velta.test.JarAgent\nAdd-Exports: java.base/jdk.internal.misc\n"
+         "Main-Class: velta.test.JarView\nLauncher-Agent-Class: velta.test.JarView\nAdd-Exports: java.base/jdk.internal.misc\n"
          "Add-Opens: java.base/java.lang no.such/p java.base/no.such\nEnable-Native-Access: ALL-UNNAMED\n", 1, {}, ""},
         {"stored after a script, Class-Path with a missing jar", "Class-Path: missing.jar lib.jar\n"
          "Main-Class: velta.test.JarView\nAdd-Opens: java.base/java.util\n", 0, {"#!/bin/sh\nexec java -jar \"$0\"\n", false, false, ""}, ""},
         {"folded inside names, CR line ends, zip64", "Manifest-Version: 1.0\rMain-Class: velta.test.Ja\r rView\rClass-P"
-         "ath: li\r b.jar\rLauncher-Agent-Class: velta.test.JarAgent\r\r", 8, {"", true, false, ""}, ""},
+         "ath: li\r b.jar\rLauncher-Agent-Class: velta.test.JarView\r\r", 8, {"", true, false, ""}, ""},
         {"an agent that cannot start", view + "Launcher-Agent-Class: velta.test.Missing\n", 8, {},
          "Error loading Java agent velta.test.Missing from JAR app.jar"},
         {"native access for a module", view + "Enable-Native-Access: java.base\n", 8, {},

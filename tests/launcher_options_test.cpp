@@ -37,7 +37,7 @@ std::vector<std::string> built_options(const char* section, const char* text)
 }
 
 const options_case options_cases[] = {
-    {"no section gives no option", "java", "[java]\nmainclass=x\n", {}},
+    {"no section, and an empty main jar, give no option", "java", "[java]\nmainclass=x\nmainjar\n", {}},
     {"empty class-path section gives the bare option", "java", "[java]\n[java.classpaths]\n",
      {"-Djava.class.path="}},
     {"class-path entries are joined with the platform separator and keep their own", "java",
@@ -73,7 +73,6 @@ const options_case options_cases[] = {
      "[java]\nmainjar=/opt/app.jar\n[java.classpaths]\n/x\n", {"-Djava.class.path=/opt/app.jar:/x"}},
     {"a main jar makes a class path without the section", "java", "[java]\nmainjar = app.jar\n[java.options]\n-Xss1m\n",
      {"-Djava.class.path=app.jar", "-Xss1m"}},
-    {"an empty main jar is none", "java", "[java]\nmainjar\n[java.options]\n-Xss1m\n", {"-Xss1m"}},
     {"nameless options and properties are left out", "java",
      "[java.options]\n=-Xbare\n-Xkept\n[java.properties]\n:v\nk\n", {"-Xkept", "-Dk"}},
 };

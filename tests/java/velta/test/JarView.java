@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 package velta.test;
 
+import java.lang.instrument.Instrumentation;
 import java.lang.reflect.Method;
 import java.net.URL;
 import java.util.Arrays;
@@ -8,9 +9,15 @@ import java.util.Collections;
 
 /**
  * Prints what a program run from a jar sees: arguments, command line, class path and the jars
- * searched, packages open or exported to it, native access, and what JarAgent left.
+ * searched, packages open or exported to it, native access, and where its agentmain ran as the jar's
+ * Launcher-Agent-Class.
  */
 public class JarView {
+    public static void agentmain(String args, Instrumentation instrumentation) {
+        System.setProperty("velta.agent", "agentmain(\"" + args + "\") on " + Thread.currentThread().getName() + ", loaded by "
+            + JarView.class.getClassLoader().getClass().getSimpleName() + ", redefinition " + instrumentation.isRedefineClassesSupported());
+    }
+
     public static void main(String[] args) throws Exception {
         StringBuilder out = new StringBuilder("thread " + Thread.currentThread().getName() + "\n");
         for (String arg : args) {
