@@ -67,7 +67,6 @@ TEST(Checker, ReportsEachLaunchFailureWithTheLaunchersOwnMessage)
         {"configuration without a section", "# nothing\n", false, {}},
         {"setting refused", "[java]\njvm=" VELTA_FAKE_JVM "\npassargs=1\n", false, {}},
         {"variable undefined", "[java]\nexpand=yes\njvm=${VELTA_UNDEFINED}\n", false, {}},
-        {"main jar unreadable", "[java]\njvm=" VELTA_FAKE_JVM "\nmainjar=/nonexistent.jar\n", false, {}},
         {"main jar without Main-Class", "[java]\njvm=" VELTA_FAKE_JVM "\nmainjar=" VELTA_TEST_JAR "\n", false, {}},
         {"VM library missing", "[java]\njvm=/nonexistent/libjvm.so\n", false, {}},
         {"VM library named by an empty value", "[java]\njvm=\n", false, {}},

@@ -71,8 +71,6 @@ const options_case options_cases[] = {
     {"an escape to byte 0 names the empty section", "java", "[java]\noptions=^\n[^]\n-Xyes\n", {"-Xyes"}},
     {"a main jar comes first, before the class-path section's entries", "java",
      "[java]\nmainjar=/opt/app.jar\n[java.classpaths]\n/x\n", {"-Djava.class.path=/opt/app.jar:/x"}},
-    {"a main jar makes a class path without the section", "java", "[java]\nmainjar = app.jar\n[java.options]\n-Xss1m\n",
-     {"-Djava.class.path=app.jar", "-Xss1m"}},
     {"nameless options and properties are left out", "java",
      "[java.options]\n=-Xbare\n-Xkept\n[java.properties]\n:v\nk\n", {"-Xkept", "-Dk"}},
 };

@@ -9,21 +9,15 @@ void put(std::string& out, uint64_t value, int size)
         out += static_cast<char>(value >> (8 * i) & 0xff);
 }
 
-namespace {
-
-// zlib's format less its 2-byte header and 4-byte checksum: raw deflate.
-std::string deflated(const std::string& data)
-{
-    uLongf size = compressBound(data.size());
-    std::string out(size, '\0');
-    compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()), data.size(), 9);
-    return out.substr(2, size - 6);
-}
-
-} // namespace
-
 std::string zip(const std::vector<zip_member>& members, const zip_layout& layout)
 {
+    // zlib's format less its 2-byte header and 4-byte checksum: raw deflate.
+    const auto deflated = [](const std::string& data) {
+        uLongf size = compressBound(data.size());
+        std::string out(size, '\0');
+        compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()), data.size(), 9);
+        return out.substr(2, size - 6);
+    };
     std::string body;
     std::string directory;
     for (const zip_member& member : members) {
