@@ -255,9 +255,9 @@ int build_vm_init_args(const config_section* root, const launcher_settings* sett
     const config_section* vm_options = find_config_section(root, settings->text[setting_options]);
     const config_section* properties = find_config_section(root, settings->text[setting_properties]);
     // Before the section's entries, as java -jar has the jar first.
-    const char* main_jar = settings->text[setting_mainjar][0] != '\0' ? settings->text[setting_mainjar] : nullptr;
+    const char* jar = settings->text[setting_mainjar][0] != '\0' ? settings->text[setting_mainjar] : nullptr;
 
-    const int32_t count = (class_path != nullptr || main_jar != nullptr ? 1 : 0) + count_named_properties(vm_options)
+    const int32_t count = (class_path != nullptr || jar != nullptr ? 1 : 0) + count_named_properties(vm_options)
         + count_named_properties(properties);
     JavaVMOption* options = nullptr;
     int32_t made = 0;
@@ -268,8 +268,8 @@ int build_vm_init_args(const config_section* root, const launcher_settings* sett
     }
 
     // The order is fixed: class path, VM options, system properties.
-    if (class_path != nullptr || main_jar != nullptr) {
-        if ((options[made].optionString = make_class_path_option(main_jar, class_path)) == nullptr)
+    if (class_path != nullptr || jar != nullptr) {
+        if ((options[made].optionString = make_class_path_option(jar, class_path)) == nullptr)
             goto out_of_memory;
         ++made;
     }
