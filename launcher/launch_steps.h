@@ -10,6 +10,20 @@
 #include <cstddef>
 #include <cstdint>
 
+// launch_main_jar: with a main jar (a mainjar value that is not empty),
+// reads its manifest (read_jar_manifest) and resolves its Class-Path
+// (resolve_jar_class_path) into *jar, which then owns them (free_main_jar).
+// Stores in *main_class the class the launch runs: mainclass when the
+// section has the key or there is no main jar, else the manifest's
+// Main-Class. A jar without Main-Class runs only with mainclass, its
+// manifest doing nothing. Fails after logging "Unable to read JAR FILE",
+// "No Main-Class in JAR FILE" or "Out of memory building the JVM options",
+// leaving *jar empty.
+int read_main_jar(const launcher_settings* settings, main_jar* jar, const char** main_class);
+
+// Frees what *jar owns and empties it.
+void free_main_jar(main_jar* jar);
+
 // launch_vm_options: builds *init_args from the sections that the settings'
 // classpaths, options and properties keys name in `root`. Class-path
 // entries and VM options are rebuilt as written, with the separator that
@@ -17,8 +31,10 @@
 // name are left out. A class-path entry "*", or one ending in "/*", stands
 // for the files of that folder named *.jar or *.JAR (regular files or links
 // to them) whose names hold no ":", sorted bytewise by name; a folder
-// without any, or no folder, gives nothing. A class-path section whose
-// entries all give nothing gives the class path empty_class_path
+// without any, or no folder, gives nothing. A main jar (a mainjar value that
+// is not empty) is the class path's first entry, with or without a
+// class-path section. A class-path section whose entries all give nothing,
+// without a main jar before them, gives the class path empty_class_path
 // (platform/platform.h), never the empty one, which the VM reads as the
 // working folder; a section without entries gives the empty one. Returns 0,
 // or -1 when memory ran out, leaving *init_args empty and nothing allocated.
@@ -57,6 +73,21 @@ void plan_class_cache_use(const char* folder, void* library, const char* main_cl
 // logged as above and changes nothing else; this step never fails.
 void make_class_cache_ready(const char* folder, class_cache_plan* plan, JavaVMInitArgs* init_args);
 
+// launch_java_command: with a main jar (`jar` not null), adds at the end of
+// *init_args the option make_java_command_option makes. Taken after the
+// class cache's steps, so that an archive serves every command line. Fails
+// after logging "Out of memory building the JVM options", with *init_args
+// unchanged.
+int add_java_command_option(const char* jar, const launcher_settings* settings, const char* config_path,
+                            int32_t argument_count, char** arguments, JavaVMInitArgs* init_args);
+
+// Returns, as a new string owned by the caller, "-Dsun.java.command=" and
+// the command line as `java -jar JAR` records it for jps, jcmd and the
+// program: `jar` as configured, then a space and each of main's arguments
+// (make_main_argument_vector). Null when memory ran out. Logs nothing.
+char* make_java_command_option(const char* jar, const launcher_settings* settings, const char* config_path,
+                               int32_t argument_count, char** arguments);
+
 // The stack size in bytes that the last -Xss<size> or
 // -XX:ThreadStackSize=<KiB> among the options of `init_args` asks for, its
 // size written as HotSpot takes it: decimal digits, then at most one of k/K,
@@ -80,6 +111,20 @@ int continue_launch_on_stack(size_t stack_size, launch_step stop);
 // launch_vm_creation: creates the VM with `init_args` through `create_vm`,
 // storing it in *vm and this thread's environment in *env.
 int create_java_vm(create_java_vm_entry create_vm, JavaVMInitArgs* init_args, JavaVM** vm, JNIEnv** env);
+
+// launch_jar_manifest: does in the VM what the manifest of the main jar
+// (jar->manifest, null: nothing to do) asks for, as java -jar does and in
+// its order: runs the agentmain of its Launcher-Agent-Class (not when the
+// VM lacks the module java.instrument); exports, then opens, each
+// "module/package" of Add-Exports and Add-Opens that the VM's boot layer
+// has, to the class path's code, leaving out the others; and allows that
+// code native access for Enable-Native-Access, on a JDK whose java reads
+// the attribute (22 and later; earlier ones ignore it, as their java does).
+// Fails after logging "Error loading Java agent CLASS from JAR FILE" (the
+// VM has printed why), "Invalid value VALUE for Enable-Native-Access in JAR
+// FILE" for a value other than ALL-UNNAMED, or "Unable to apply the
+// manifest of JAR FILE"; no exception is left pending.
+int apply_jar_manifest(JNIEnv* env, const main_jar* jar);
 
 // launch_main_method: finds the class `class_name` (dot-separated) and its
 // main method into *found. The method is a static main(String[]) of any

@@ -50,6 +50,7 @@ void read_texts(const config_section* root, const char* section_name, launcher_s
     for (const setting_row& row : setting_rows) {
         const char* value = find_config_value(section, row.name);
         settings->text[row.key] = value != nullptr ? value : row.default_value;
+        settings->given[row.key] = value != nullptr;
     }
 }
 

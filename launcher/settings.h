@@ -28,6 +28,7 @@ enum setting_key : int32_t {
     setting_passargs,
     setting_expand,
     setting_classcache,
+    setting_mainjar,
     setting_count,
 };
 
@@ -63,6 +64,7 @@ inline constexpr setting_row setting_rows[setting_count] = {
     {setting_passargs, "passargs", "no", form_yes_no, expansion_none},
     {setting_expand, "expand", "no", form_yes_no, expansion_none},
     {setting_classcache, "classcache", "", form_text, expansion_value},
+    {setting_mainjar, "mainjar", "", form_text, expansion_value},
 };
 
 consteval bool rows_are_in_key_order()
@@ -86,6 +88,9 @@ struct launcher_settings {
     // The checked value of a form_yes_no key (1 for yes) or of a
     // form_exit_status key; 0 for the others.
     int32_t number[setting_count];
+    // Whether the section has the key, with a value or without: a default
+    // and the same value written out can mean different things.
+    bool given[setting_count];
 };
 
 // Reads every key of `section_name` in the configuration `root` (which may

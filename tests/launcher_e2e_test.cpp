@@ -6,6 +6,7 @@
 #include "tests/support/jdks.h"
 #include "tests/support/run_process.h"
 #include "tests/support/test_files.h"
+#include "tests/support/zip_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -593,6 +594,63 @@ TEST_P(OnEveryJdk, ClassCacheIsNeverReachedThroughAFolderAnotherUserMayChange)
     other.join();
 }
 
+// A jar run by velta-java's mainjar and by java -jar from the same folder:
+// the program (JarView) must see the same and end the same; where java
+// refuses the jar, velta-java logs its own message instead.
+TEST_P(OnEveryJdk, RunsAJarAsJavaJarDoes)
+{
+    scratch_folder scratch;
+    std::filesystem::copy_file(VELTA_TEST_JAR, scratch.file("lib.jar"));
+    const std::string view = "Main-Class: velta.test.JarView\nClass-Path: lib.jar\n";
+    const struct {
+        const char* name;
+        std::string manifest;
+        uint64_t method; // 0 stored, 8 deflated; 1: the JDK's jar tool adds the manifest to the test programs' jar
+        zip_layout layout;
+        std::string refused;
+    } cases[] = {
+        {"the JDK's jar tool, classes inside, every attribute",
+         "Main-Class: velta.test.JarView\nLauncher-Agent-Class: velta.test.JarView\nAdd-Exports: java.base/jdk.internal.misc\n"
+         "Add-Opens: java.base/java.lang no.such/p java.base/no.such\nEnable-Native-Access: ALL-UNNAMED\n", 1, {}, ""},
+        {"stored after a script, Class-Path with a missing jar", "Class-Path: missing.jar lib.jar\n"
+         "Main-Class: velta.test.JarView\nAdd-Opens: java.base/java.util\n", 0, {"#!/bin/sh\nexec java -jar \"$0\"\n", false, false, ""}, ""},
+        {"folded inside names, CR line ends, zip64", "Manifest-Version: 1.0\rMain-Class: velta.test.Ja\r rView\rClass-P"
+         "ath: li\r b.jar\rLauncher-Agent-Class: velta.test.JarView\r\r", 8, {"", true, false, ""}, ""},
+        {"an agent that cannot start", view + "Launcher-Agent-Class: velta.test.Missing\n", 8, {},
+         "Error loading Java agent velta.test.Missing from JAR app.jar"},
+        {"native access for a module", view + "Enable-Native-Access: java.base\n", 8, {},
+         "Invalid value java.base for Enable-Native-Access in JAR app.jar"},
+    };
+    const std::string jar_tool = GetParam().java.substr(0, GetParam().java.size() - 4) + "jar";
+    write_file(scratch.file("c.conf"), "[java]\njvm=" + GetParam().libjvm + "\nmainjar=app.jar\nmainargs=a 'b c'\n"
+                                       "[java.options]\n-Xcheck:jni\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.method == 1) {
+            std::filesystem::copy_file(VELTA_TEST_JAR, scratch.file("app.jar"), std::filesystem::copy_options::overwrite_existing);
+            write_file(scratch.file("manifest"), c.manifest);
+            ASSERT_EQ(run_process({jar_tool, "--update", "--file", "app.jar", "--manifest", "manifest"}, {}, scratch.path).status, 0);
+        } else {
+            write_file(scratch.file("app.jar"), zip({{"META-INF/MANIFEST.MF", c.manifest, c.method}}, c.layout));
+        }
+        const process_result java = run_process({GetParam().java, "-jar", "app.jar", "a", "b c"}, {}, scratch.path);
+        last = launch({VELTA_JAVA, "java", scratch.file("c.conf")}, {}, scratch.path);
+        EXPECT_EQ(last.process.status, java.status) << java.errors;
+        EXPECT_EQ(last.process.output, java.output);
+        EXPECT_EQ(last.logged, java.status == 0 ? "" : "3 " + c.refused + "\n");
+        EXPECT_EQ(java.status == 0 ? last.process.errors : "", "");
+        EXPECT_EQ(last.process.errors.find("WARNING"), std::string::npos) << last.process.errors;
+    }
+    // With classcache (and -Xss, which moves the launch to a thread of its
+    // own), JarView, from the jar Class-Path names, is mapped at the second launch.
+    write_file(scratch.file("app.jar"), zip({{"META-INF/MANIFEST.MF", view}}));
+    write_file(scratch.file("c.conf"), "[java]\njvm=" + GetParam().libjvm + "\nmainjar=app.jar\nclasscache=cache\n"
+                                       "[java.options]\n-Xcheck:jni\n-Xss4m\n-Xlog:class+load\n");
+    launch({VELTA_JAVA, "java", scratch.file("c.conf")}, {}, scratch.path);
+    last = launch({VELTA_JAVA, "java", scratch.file("c.conf")}, {}, scratch.path);
+    EXPECT_NE(last.process.output.find("velta.test.JarView" + from_archive), std::string::npos) << last.process.output;
+}
+
 INSTANTIATE_TEST_SUITE_P(Jdk, OnEveryJdk, testing::ValuesIn(installed_jdks()),
                          [](const testing::TestParamInfo<jdk>& param) { return param.param.name; });
 
@@ -735,7 +793,7 @@ TEST(StandInVm, PassedArgumentsAndExpandedValuesReachTheVmAndMainUnchanged)
     }
 }
 
-TEST(StandInVm, WrongSettingsAndUndefinedVariablesEndTheRunBeforeTheVm)
+TEST(StandInVm, WrongSettingsUndefinedVariablesAndJarsThatCannotRunEndTheRunBeforeTheVm)
 {
     scratch_folder scratch;
     const struct {
@@ -748,6 +806,10 @@ TEST(StandInVm, WrongSettingsAndUndefinedVariablesEndTheRunBeforeTheVm)
         {"expand=NO\n", "3 Invalid value NO for expand\n"},
         {"expand=yes\nmainclass=${VELTA_UNSET}.Main\n", "3 Undefined variable VELTA_UNSET\n"},
         {"expand=yes\n[java.options]\n-Xmx1m\n-Xss${VELTA_UNSET_TOO}\n", "3 Undefined variable VELTA_UNSET_TOO\n"},
+        // The test programs' jar has a manifest without Main-Class.
+        {"mainjar=" VELTA_TEST_JAR "\n", "3 No Main-Class in JAR " VELTA_TEST_JAR "\n"},
+        {"mainjar=" VELTA_JAVA "\nmainclass=velta.test.Echo\n", "3 Unable to read JAR " VELTA_JAVA "\n"},
+        {"mainjar=/nonexistent.jar\n", "3 Unable to read JAR /nonexistent.jar\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section);

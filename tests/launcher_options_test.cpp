@@ -38,7 +38,7 @@ std::vector<std::string> built_options(const char* section, const char* text)
 }
 
 const options_case options_cases[] = {
-    {"no section gives no option", "java", "[java]\nmainclass=x\n", {}},
+    {"no section, and an empty main jar, give no option", "java", "[java]\nmainclass=x\nmainjar\n", {}},
     {"empty class-path section gives the bare option", "java", "[java]\n[java.classpaths]\n",
      {"-Djava.class.path="}},
     {"class-path entries are joined with the platform separator and keep their own", "java",
@@ -70,6 +70,8 @@ const options_case options_cases[] = {
     {"a key without value names the empty section, not the default", "java",
      "[java]\noptions\n[java.options]\n-Xno\n", {}},
     {"an escape to byte 0 names the empty section", "java", "[java]\noptions=^\n[^]\n-Xyes\n", {"-Xyes"}},
+    {"a main jar comes first, before the class-path section's entries", "java",
+     "[java]\nmainjar=/opt/app.jar\n[java.classpaths]\n/x\n", {"-Djava.class.path=/opt/app.jar:/x"}},
     {"nameless options and properties are left out", "java",
      "[java.options]\n=-Xbare\n-Xkept\n[java.properties]\n:v\nk\n", {"-Xkept", "-Dk"}},
 };
