@@ -110,6 +110,10 @@ int continue_launch(launch_step stop)
     }
     if (takes(launch_vm_creation, stop) && start_vm() != 0)
         return end_launch(1);
+    // Before the main class's static initializer, which may open the
+    // listener.
+    if (takes(launch_ready_watch, stop) && !launcher.skip_main)
+        watch_ready_port(settings.number[setting_ready]);
 
     // The main class.
     if (takes(launch_main_method, stop)
@@ -125,6 +129,10 @@ int continue_launch(launch_step stop)
         if (call_main_method(launcher.env, &launcher.main, launcher.main_arguments) != 0)
             fail_main_class();
     }
+    // A failure of the main class's steps, main's exception included, goes
+    // on with the shutdown, past this step.
+    if (takes(launch_main_ready, stop) && launcher.main_called)
+        tell_main_returned(settings.number[setting_ready]);
 
     if (takes(launch_shutdown, stop)) {
         if (stop_java_vm(&launcher.vm) != 0)

@@ -32,9 +32,11 @@ enum launch_step : int32_t {
     launch_class_cache,      // make the cache's folder ready and add its options
     launch_main_thread,      // go on on a thread with the stack -Xss asks for
     launch_vm_creation,      // create the VM
+    launch_ready_watch,      // with ready = port N, watch for this process to listen on N
     launch_main_method,      // find the main class and its main method
     launch_main_arguments,   // make main's String[]
     launch_main_call,        // call main; an exception it leaves stays pending
+    launch_main_ready,       // with ready = main, tell the service manager: main returned
     launch_shutdown,         // detach this thread from the VM, destroy the VM,
                              // finish the class cache
     launch_end,
@@ -65,7 +67,8 @@ struct launcher_state {
     int32_t argument_count;      // the command line the launch was given
     char** arguments;
     launch_step next_step;       // the first step not taken yet
-    bool skip_main;              // take every step but launch_main_call, for a tool
+    bool skip_main;              // take every step but launch_main_call, and tell the
+                                 // service manager nothing, for a tool
     int exit_status;             // the run's status so far: 1 once a step failed
                                  // that ends the run, failstatus once main failed
 

@@ -7,25 +7,12 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 
 namespace {
-
-// A datagram socket bound to `address`, "/PATH" or "@NAME".
-int notify_receiver(const std::string& address)
-{
-    sockaddr_un name{AF_UNIX, {}};
-    address.copy(name.sun_path, address.size());
-    name.sun_path[0] = address[0] == '@' ? '\0' : '/';
-    const auto length = static_cast<socklen_t>(sizeof name.sun_family + address.size() + (address[0] == '/'));
-    const int receiver = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    EXPECT_EQ(bind(receiver, reinterpret_cast<sockaddr*>(&name), length), 0) << address;
-    return receiver;
-}
 
 // The datagrams `receiver` gets, one a line: up to three, waiting `wait_ms`
 // for the first and 300 ms for each further one.

@@ -58,6 +58,18 @@ void make_socket_file(const std::string& path)
         throw std::runtime_error("cannot make the socket " + path);
 }
 
+int notify_receiver(const std::string& address)
+{
+    sockaddr_un name{AF_UNIX, {}};
+    address.copy(name.sun_path, address.size());
+    name.sun_path[0] = address[0] == '@' ? '\0' : '/';
+    const auto length = static_cast<socklen_t>(sizeof name.sun_family + address.size() + (address[0] == '/'));
+    const int receiver = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (bind(receiver, reinterpret_cast<sockaddr*>(&name), length) != 0)
+        throw std::runtime_error("cannot bind " + address);
+    return receiver;
+}
+
 std::vector<std::string> names_in(const std::string& folder)
 {
     std::vector<std::string> names;

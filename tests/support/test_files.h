@@ -27,6 +27,10 @@ std::vector<std::string> names_in(const std::string& folder);
 // Leaves a Unix socket file at `path` that no one listens on.
 void make_socket_file(const std::string& path);
 
+// A datagram socket bound to `address`, "/PATH" or an abstract name
+// "@NAME", as NOTIFY_SOCKET names one.
+int notify_receiver(const std::string& address);
+
 // Makes `path` a file of `size` bytes that takes no room on disk.
 void make_sparse_file(const std::string& path, long long size);
 
