@@ -73,10 +73,11 @@ int create_java_vm(create_java_vm_entry create_vm, JavaVMInitArgs* init_args, Ja
 // starts watching for this process to listen on it, telling the service
 // manager that NOTIFY_SOCKET names once it does (watch_for_listening_port
 // in platform/service_ready.h); without NOTIFY_SOCKET, does nothing. Logs a
-// watcher that cannot be started ("Could not start watching port N"), or
-// that cannot see this process's listening sockets at its start ("Cannot see
-// this process's listening sockets to watch port N"; it watches all the
-// same). This step never fails.
+// watcher that cannot be started ("Could not start watching port N"), a
+// NOTIFY_SOCKET that names no socket address (as launch_main_ready does), or
+// a watcher that cannot see this process's listening sockets at its start
+// ("Cannot see this process's listening sockets to watch port N"; it watches
+// all the same). This step never fails.
 void watch_ready_port(int32_t ready);
 
 // launch_main_method: finds the class `class_name` (dot-separated) and its

@@ -13,8 +13,12 @@ void watch_ready_port(int32_t ready)
         return;
     const auto port = static_cast<uint16_t>(ready);
     const int watching = watch_for_listening_port(port);
+    const char* notify_socket = std::getenv("NOTIFY_SOCKET");
     if (watching < 0)
         log_error("Could not start watching port %d", ready);
+    // Set, but to no socket address: nothing could be told.
+    else if (watching == 1 && notify_socket != nullptr && notify_socket[0] != '\0')
+        log_error("Could not tell the service manager at %s that the program is ready", notify_socket);
     // The watcher cannot log: one look here says whether it can see
     // anything at all. Under systemd's RestrictAddressFamilies= without
     // AF_NETLINK it never can, and the service would time out unexplained.
