@@ -288,8 +288,7 @@ TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
         {"a configuration others may write", "", "is writable by group or others", true},
         {"no warning: a stack size for main", "options=stack\n[stack]\n-Xss2m\n",
          "-Xss2m\nMain's stack: 2097152 bytes, on a thread of its own\n", false},
-        {"ready without NOTIFY_SOCKET", "ready=port 8080\n", "Ready: once this process listens on TCP port 8080\n"
-         "warning: ready is set but NOTIFY_SOCKET is not: no one will be told (is the unit Type=notify?)\n", false},
+        {"ready without NOTIFY_SOCKET", "ready=port 8080\n", "port 8080\nwarning: ready is set but NOTIFY_SOCKET is not", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -9,14 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -184,71 +181,42 @@ TEST_P(OnEveryJdk, DestroyWaitsForNonDaemonThreads)
     EXPECT_EQ(out(), "lingered\n");
 }
 
-// A listener of this process on a TCP port of every address, the port in *port.
-int tcp_listener(uint16_t* port)
-{
-    sockaddr_in6 name{};
-    name.sin6_family = AF_INET6;
-    socklen_t length = sizeof name;
-    const int listener = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    EXPECT_TRUE(bind(listener, reinterpret_cast<sockaddr*>(&name), length) == 0 && listen(listener, 1) == 0
-                && getsockname(listener, reinterpret_cast<sockaddr*>(&name), &length) == 0);
-    *port = ntohs(name.sin6_port);
-    return listener;
-}
-
 TEST_P(OnEveryJdk, TellsTheServiceManagerOnceMainReturnedOrThisProcessListens)
 {
     scratch_folder scratch;
-    uint16_t port = 0;
-    uint16_t others = 0;
-    close(tcp_listener(&port));
-    const int held = tcp_listener(&others);
-    const std::string serve = "mainclass=velta.test.Serve\nmainargs=" + std::to_string(port) + " " + scratch.file("served") + "\n";
-    const std::string path = scratch.file("notify");
-    const std::string name = "@velta-ready-" + std::to_string(getpid());
-    const struct {
-        const char* name;
-        std::string keys;
-        std::string notify_socket;
-        bool told;
-    } cases[] = {
-        {"main returned, told at a path", "ready=main\n", path, true},
-        {"main returned, told at an abstract name", "ready=main\n", name, true},
+    uint16_t port = 0, others = 0;
+    close(tcp_socket("::", &port, true, 0));
+    const int held = tcp_socket("::", &others, true, 0);
+    const std::string path = scratch.file("notify"), listens = "ready=port \t" + std::to_string(port) + "\n";
+    const struct { const char* name; std::string keys, notify_socket; bool told; } cases[] = {
+        {"main returned", "ready=main\n", path, true},
         {"main threw", "ready=main\nmainclass=velta.test.Throws\n", path, false},
-        {"an IPv4 listener", "ready=port " + std::to_string(port) + "\noptions=v4\n", name, true},
-        {"a dual-stack listener", "ready=port \t" + std::to_string(port) + "\n", path, true},
+        {"an IPv4 listener", listens + "options=v4\n", "@velta-ready-" + std::to_string(getpid()), true},
+        {"a dual-stack listener", listens, path, true},
         {"another process's listener", "ready=port " + std::to_string(others) + "\n", path, false},
         {"no key", "", path, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(path);
-        std::filesystem::remove(scratch.file("served"));
         const int receiver = notify_receiver(c.notify_socket);
         setenv("NOTIFY_SOCKET", c.notify_socket.c_str(), 1);
-        // Each datagram, with what Serve had written when it came.
-        std::string told;
-        std::atomic<bool> ended = false;
+        std::string told; // each datagram, and velta.out as it was when it came
         std::thread receiving([&] {
             char datagram[16];
-            pollfd ready{receiver, POLLIN, 0};
-            for (bool final_round = false; !final_round;) {
-                final_round = ended;
-                while (poll(&ready, 1, 20) == 1) {
-                    const ssize_t got = std::max<ssize_t>(recv(receiver, datagram, sizeof datagram, 0), 0);
-                    told += std::string(datagram, static_cast<size_t>(got)) + " after " + read_file(scratch.file("served"));
-                }
-            }
+            for (ssize_t got; (got = recv(receiver, datagram, sizeof datagram, 0)) > 0;)
+                told += std::string(datagram, static_cast<size_t>(got)) + " after " + read_file(scratch.file("out"));
         });
-        const launch_result& result = run(c.keys + serve, "[v4]\n-Xcheck:jni\n-Djava.net.preferIPv4Stack=true\n");
-        ended = true;
+        const launch_result& result = run(c.keys + "mainclass=velta.test.Linger\nmainargs=" + std::to_string(port)
+                                              + "\nproperties=p\n", "[v4]\n-Xcheck:jni\n-Djava.net.preferIPv4Stack=true\n"
+                                              "[p]\nvelta.out=" + scratch.file("out") + "\n");
+        shutdown(receiver, SHUT_RD); // what came is still read, then recv returns 0
         receiving.join();
-        unsetenv("NOTIFY_SOCKET");
         close(receiver);
         EXPECT_EQ(result.process.status, 0);
         EXPECT_EQ(told, c.told ? "READY=1 after started\n" : "") << "before main returned, or after its thread ended";
     }
+    unsetenv("NOTIFY_SOCKET");
     close(held);
 }
 
@@ -617,27 +585,20 @@ TEST(StandInVm, PassedArgumentsAndExpandedValuesReachTheVmAndMainUnchanged)
 TEST(StandInVm, WrongSettingsAndUndefinedVariablesEndTheRunBeforeTheVm)
 {
     scratch_folder scratch;
-    const struct {
-        const char* section;
-        const char* logged;
-    } cases[] = {
+    struct setting_case { std::string section, logged; };
+    std::vector<setting_case> cases = {
         {"passargs=maybe\n", "3 Invalid value maybe for passargs\n"},
         {"passargs\n", "3 Invalid value  for passargs\n"},
         {"expand=true\n", "3 Invalid value true for expand\n"},
         {"expand=NO\n", "3 Invalid value NO for expand\n"},
-        {"ready\n", "3 Invalid value  for ready\n"},
-        {"ready=port\n", "3 Invalid value port for ready\n"},
-        {"ready=port 0\n", "3 Invalid value port 0 for ready\n"},
-        {"ready=port 65536\n", "3 Invalid value port 65536 for ready\n"},
-        {"ready=port 08080\n", "3 Invalid value port 08080 for ready\n"},
-        {"ready=port8080\n", "3 Invalid value port8080 for ready\n"},
-        {"ready=Main\n", "3 Invalid value Main for ready\n"},
         {"expand=yes\nmainclass=${VELTA_UNSET}.Main\n", "3 Undefined variable VELTA_UNSET\n"},
         {"expand=yes\n[java.options]\n-Xmx1m\n-Xss${VELTA_UNSET_TOO}\n", "3 Undefined variable VELTA_UNSET_TOO\n"},
     };
+    for (const std::string value : {"", "port", "port 0", "port 65536", "port 08080", "port8080", "Main"})
+        cases.push_back({"ready=" + value + "\n", "3 Invalid value " + value + " for ready\n"});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section);
-        write_file(scratch.file("c.conf"), std::string("[java]\njvm=" VELTA_FAKE_JVM "\n") + c.section);
+        write_file(scratch.file("c.conf"), "[java]\njvm=" VELTA_FAKE_JVM "\n" + c.section);
         const launch_result result = launch({VELTA_JAVA, "java", scratch.file("c.conf")},
                                             {{"VELTA_FAKE_JVM_RECORD", scratch.file("vm")}});
         EXPECT_EQ(result.process.status, 1);

@@ -26,25 +26,6 @@ std::string received(int receiver, int wait_ms)
     return datagrams;
 }
 
-// A TCP socket bound to `address` and *port; port 0 takes a free one, left in *port.
-int tcp_socket(const char* address, uint16_t* port, bool listens, int v6_only = 1)
-{
-    sockaddr_in6 name{AF_INET6, htons(*port), 0, {}, 0}; // sin_port lies where sin6_port does
-    socklen_t length = sizeof name;
-    if (inet_pton(AF_INET6, address, &name.sin6_addr) != 1) {
-        name.sin6_family = AF_INET;
-        inet_pton(AF_INET, address, &reinterpret_cast<sockaddr_in*>(&name)->sin_addr);
-        length = sizeof(sockaddr_in);
-    }
-    const int server = socket(name.sin6_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    setsockopt(server, IPPROTO_IPV6, IPV6_V6ONLY, &v6_only, sizeof v6_only);
-    EXPECT_EQ(bind(server, reinterpret_cast<sockaddr*>(&name), length), 0) << address;
-    EXPECT_EQ(listens ? listen(server, 4) : 0, 0);
-    getsockname(server, reinterpret_cast<sockaddr*>(&name), &length);
-    *port = ntohs(name.sin6_port);
-    return server;
-}
-
 TEST(NotifyReady, SendsReadyOnceToTheSocketNamedOrSaysWhyNot)
 {
     scratch_folder folder;
