@@ -6,6 +6,7 @@
 #include "launcher/launch_steps.h"
 #include "launcher/text.h"
 #include "platform/platform.h"
+#include "platform/service_ready.h"
 
 #include <fcntl.h>
 #include <dirent.h>
@@ -409,6 +410,29 @@ void print_class_cache()
                     "archive once main has run)\n");
 }
 
+// When velta-java tells the service manager that the program is ready. The
+// look at this process's listeners stands for the launch's own: a checker
+// run under the unit's restrictions sees what the service will.
+void print_ready()
+{
+    const int32_t ready = launcher.settings.number[setting_ready];
+    if (ready == 0)
+        return;
+    if (ready == ready_main)
+        std::printf("Ready: once main returns without an exception\n");
+    else
+        std::printf("Ready: once this process listens on TCP port %d\n", static_cast<int>(ready));
+    const char* notify_socket = std::getenv("NOTIFY_SOCKET");
+    if (notify_socket == nullptr || notify_socket[0] == '\0')
+        std::printf("warning: ready is set but NOTIFY_SOCKET is not: no one will be told (is the unit Type=notify?)\n");
+    else
+        print_line("  told to NOTIFY_SOCKET ", notify_socket);
+    if (ready != ready_main && listens_on_tcp_port(static_cast<uint16_t>(ready)) < 0)
+        std::printf("warning: this process cannot see its listening sockets: port %d would never count as ready "
+                    "(a unit that sets RestrictAddressFamilies= must allow AF_NETLINK)\n",
+                    static_cast<int>(ready));
+}
+
 } // namespace
 
 int print_launch_report()
@@ -422,6 +446,7 @@ int print_launch_report()
     if (print_main_jar() != 0 || print_main_class(class_path) != 0 || print_main_arguments() != 0)
         return -1;
     print_class_cache();
+    print_ready();
     return 0;
 }
 

@@ -125,6 +125,10 @@ int continue_launch(launch_step stop)
     // writes it anew.
     if (takes(launch_class_cache_use, stop))
         (void)check_class_cache_mapped(&launcher.class_cache);
+    // Before the main jar's agent and the main class's static initializer,
+    // which may open the listener.
+    if (takes(launch_ready_watch, stop) && !launcher.skip_main)
+        watch_ready_port(settings.number[setting_ready]);
     // As java -jar does, before the main class is loaded; a failure ends
     // the run with status 1, once the VM is shut down.
     if (takes(launch_jar_manifest, stop) && apply_jar_manifest(launcher.env, &launcher.jar) != 0)
@@ -144,6 +148,10 @@ int continue_launch(launch_step stop)
         if (call_main_method(launcher.env, &launcher.main, launcher.main_arguments) != 0)
             fail_main_class();
     }
+    // A failure of the main class's steps, main's exception included, goes
+    // on with the shutdown, past this step.
+    if (takes(launch_main_ready, stop) && launcher.main_called)
+        tell_main_returned(settings.number[setting_ready]);
 
     if (takes(launch_shutdown, stop)) {
         if (stop_java_vm(&launcher.vm) != 0)

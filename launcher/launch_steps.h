@@ -126,6 +126,17 @@ int create_java_vm(create_java_vm_entry create_vm, JavaVMInitArgs* init_args, Ja
 // manifest of JAR FILE"; no exception is left pending.
 int apply_jar_manifest(JNIEnv* env, const main_jar* jar);
 
+// launch_ready_watch: with `ready` (the checked ready setting) a port,
+// starts watching for this process to listen on it, telling the service
+// manager that NOTIFY_SOCKET names once it does (watch_for_listening_port
+// in platform/service_ready.h); without NOTIFY_SOCKET, does nothing. Logs a
+// watcher that cannot be started ("Could not start watching port N"), a
+// NOTIFY_SOCKET that names no socket address (as launch_main_ready does), or
+// a watcher that cannot see this process's listening sockets at its start
+// ("Cannot see this process's listening sockets to watch port N"; it watches
+// all the same). This step never fails.
+void watch_ready_port(int32_t ready);
+
 // launch_main_method: finds the class `class_name` (dot-separated) and its
 // main method into *found. The method is a static main(String[]) of any
 // access; failing that, the first that the class has or inherits and that
@@ -162,6 +173,14 @@ int make_main_argument_vector(const launcher_settings* settings, const char* con
 // or main left one, which stays pending for the detaching of the thread to
 // hand to the uncaught-exception handler. Logs nothing.
 int call_main_method(JNIEnv* env, const main_method* found, jobjectArray arguments);
+
+// launch_main_ready: with `ready` ready_main, tells the service manager
+// that NOTIFY_SOCKET names that the program is ready (notify_ready), without
+// waiting; without NOTIFY_SOCKET, does nothing. Logs a notice that cannot be
+// sent ("Could not tell the service manager at ADDRESS that the program is
+// ready"). The launch takes this step only after main returned without an
+// exception. This step never fails.
+void tell_main_returned(int32_t ready);
 
 // launch_shutdown: detaches this thread from *vm and destroys the VM, which
 // waits for the program's non-daemon threads; sets *vm to null once

@@ -39,11 +39,13 @@ enum launch_step : int32_t {
                              // -Xss asks for or else the VM's default
     launch_vm_creation,      // create the VM
     launch_class_cache_use,  // drop an archive the VM did not map
+    launch_ready_watch,      // with ready = port N, watch for this process to listen on N
     launch_jar_manifest,     // start the main jar's agent, open its packages, allow
                              // native access, as its manifest asks
     launch_main_method,      // find the main class and its main method
     launch_main_arguments,   // make main's String[]
     launch_main_call,        // call main; an exception it leaves stays pending
+    launch_main_ready,       // with ready = main, tell the service manager: main returned
     launch_shutdown,         // detach this thread from the VM, destroy the VM,
                              // finish the class cache
     launch_end,
@@ -88,7 +90,8 @@ struct launcher_state {
     int32_t argument_count;      // the command line the launch was given
     char** arguments;
     launch_step next_step;       // the first step not taken yet
-    bool skip_main;              // take every step but launch_main_call, for a tool
+    bool skip_main;              // take every step but launch_main_call, and tell the
+                                 // service manager nothing, for a tool
     int exit_status;             // the run's status so far: 1 once a step failed
                                  // that ends the run, failstatus once main failed
 

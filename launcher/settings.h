@@ -14,6 +14,8 @@ enum setting_form : int32_t {
     form_section,     // the name of a section of the configuration
     form_yes_no,      // "yes" or "no"
     form_exit_status, // a decimal from 0 to 255, written with at most three digits
+    form_ready,       // "main", or "port N" with N a decimal from 1 to 65535 without
+                      // leading zeros, after one or more blanks
 };
 
 // The keys, in the table's order.
@@ -29,6 +31,7 @@ enum setting_key : int32_t {
     setting_expand,
     setting_classcache,
     setting_mainjar,
+    setting_ready,
     setting_count,
 };
 
@@ -65,6 +68,7 @@ inline constexpr setting_row setting_rows[setting_count] = {
     {setting_expand, "expand", "no", form_yes_no, expansion_none},
     {setting_classcache, "classcache", "", form_text, expansion_value},
     {setting_mainjar, "mainjar", "", form_text, expansion_value},
+    {setting_ready, "ready", "", form_ready, expansion_none},
 };
 
 consteval bool rows_are_in_key_order()
@@ -85,20 +89,25 @@ struct launcher_settings {
     // Each key's value: the configured one (after expansion), or the
     // default. Points into the configuration or at the table; never null.
     const char* text[setting_count];
-    // The checked value of a form_yes_no key (1 for yes) or of a
-    // form_exit_status key; 0 for the others.
+    // The checked value of a form_yes_no key (1 for yes), of a
+    // form_exit_status key, or of a form_ready key (the port for "port N",
+    // ready_main for "main"); 0 for the others and for a key left out.
     int32_t number[setting_count];
     // Whether the section has the key, with a value or without: a default
     // and the same value written out can mean different things.
     bool given[setting_count];
 };
 
+// The number of ready = main.
+inline constexpr int32_t ready_main = -1;
+
 // Reads every key of `section_name` in the configuration `root` (which may
-// be null) into *settings. Each value is checked as its row's form says;
-// then, with expand = yes, variables are replaced as the rows' `expansion`
-// says (see expand_configuration), the configuration being `config_path`.
-// Returns 0, or -1 after logging "Invalid value VALUE for KEY" for the first
-// wrong value in the table's order, or what expansion logged.
+// be null) into *settings. Each value given is checked as its row's form
+// says (a key left out takes its default, whose number is 0); then, with
+// expand = yes, variables are replaced as the rows' `expansion` says (see
+// expand_configuration), the configuration being `config_path`. Returns 0,
+// or -1 after logging "Invalid value VALUE for KEY" for the first wrong value
+// in the table's order, or what expansion logged.
 int read_launch_settings(config_section* root, const char* section_name, const char* config_path,
                          launcher_settings* settings);
 

@@ -176,6 +176,7 @@ TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
               "  expand = yes\n"
               "  classcache = " + scratch.file("cache") + "\n"
               "  mainjar = " + scratch.file("app.jar") + "\n"
+              "  ready = (empty) (default)\n"
               "VM library: " + jdk + "//\n"
               "  a JDK folder: loads " + jdk + "/lib/server/libjvm.so\n"
               "  loads: yes\n"
@@ -398,6 +399,7 @@ TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
          "warning: class-path entry " + scratch.file("locked") + "/* cannot be read: Permission denied\n", false, true},
         {"no warning: a stack size for main", "options=stack\n[stack]\n-Xss2m\n",
          "-Xss2m\nMain's stack: 2097152 bytes, on a thread of its own\n", false},
+        {"ready without NOTIFY_SOCKET", "ready=port 8080\n", "port 8080\nwarning: ready is set but NOTIFY_SOCKET is not", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -233,6 +234,45 @@ TEST_P(OnEveryJdk, DestroyWaitsForNonDaemonThreads)
     const launch_result& result = run("mainclass=velta.test.Linger\n");
     EXPECT_EQ(result.process.status, 0);
     EXPECT_EQ(out(), "lingered\n");
+}
+
+TEST_P(OnEveryJdk, TellsTheServiceManagerOnceMainReturnedOrThisProcessListens)
+{
+    scratch_folder scratch;
+    uint16_t port = 0, others = 0;
+    close(tcp_socket("::", &port, true, 0));
+    const int held = tcp_socket("::", &others, true, 0);
+    const std::string path = scratch.file("notify"), listens = "ready=port \t" + std::to_string(port) + "\n";
+    const struct { const char* name; std::string keys, notify_socket; bool told; } cases[] = {
+        {"main returned", "ready=main\n", path, true},
+        {"main threw", "ready=main\nmainclass=velta.test.Throws\n", path, false},
+        {"an IPv4 listener", listens + "options=v4\n", "@velta-ready-" + std::to_string(getpid()), true},
+        {"a dual-stack listener", listens, path, true},
+        {"another process's listener", "ready=port " + std::to_string(others) + "\n", path, false},
+        {"no key", "", path, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(path);
+        const int receiver = notify_receiver(c.notify_socket);
+        setenv("NOTIFY_SOCKET", c.notify_socket.c_str(), 1);
+        std::string told; // each datagram, and velta.out as it was when it came
+        std::thread receiving([&] {
+            char datagram[16];
+            for (ssize_t got; (got = recv(receiver, datagram, sizeof datagram, 0)) > 0;)
+                told += std::string(datagram, static_cast<size_t>(got)) + " after " + read_file(scratch.file("out"));
+        });
+        const launch_result& result = run(c.keys + "mainclass=velta.test.Linger\nmainargs=" + std::to_string(port)
+                                              + "\nproperties=p\n", "[v4]\n-Xcheck:jni\n-Djava.net.preferIPv4Stack=true\n"
+                                              "[p]\nvelta.out=" + scratch.file("out") + "\n");
+        shutdown(receiver, SHUT_RD); // what came is still read, then recv returns 0
+        receiving.join();
+        close(receiver);
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(told, c.told ? "READY=1 after started\n" : "") << "before main returned, or after its thread ended";
+    }
+    unsetenv("NOTIFY_SOCKET");
+    close(held);
 }
 
 TEST_P(OnEveryJdk, MainClassNamesLongerThan128BytesRun)
@@ -796,10 +836,8 @@ TEST(StandInVm, PassedArgumentsAndExpandedValuesReachTheVmAndMainUnchanged)
 TEST(StandInVm, WrongSettingsUndefinedVariablesAndJarsThatCannotRunEndTheRunBeforeTheVm)
 {
     scratch_folder scratch;
-    const struct {
-        const char* section;
-        const char* logged;
-    } cases[] = {
+    struct setting_case { std::string section, logged; };
+    std::vector<setting_case> cases = {
         {"passargs=maybe\n", "3 Invalid value maybe for passargs\n"},
         {"passargs\n", "3 Invalid value  for passargs\n"},
         {"expand=true\n", "3 Invalid value true for expand\n"},
@@ -811,9 +849,11 @@ TEST(StandInVm, WrongSettingsUndefinedVariablesAndJarsThatCannotRunEndTheRunBefo
         {"mainjar=" VELTA_JAVA "\nmainclass=velta.test.Echo\n", "3 Unable to read JAR " VELTA_JAVA "\n"},
         {"mainjar=/nonexistent.jar\n", "3 Unable to read JAR /nonexistent.jar\n"},
     };
+    for (const std::string value : {"", "port", "port 0", "port 65536", "port 08080", "port8080", "Main"})
+        cases.push_back({"ready=" + value + "\n", "3 Invalid value " + value + " for ready\n"});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section);
-        write_file(scratch.file("c.conf"), std::string("[java]\njvm=" VELTA_FAKE_JVM "\n") + c.section);
+        write_file(scratch.file("c.conf"), "[java]\njvm=" VELTA_FAKE_JVM "\n" + c.section);
         const launch_result result = launch({VELTA_JAVA, "java", scratch.file("c.conf")},
                                             {{"VELTA_FAKE_JVM_RECORD", scratch.file("vm")}});
         EXPECT_EQ(result.process.status, 1);
