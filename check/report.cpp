@@ -6,6 +6,7 @@
 #include "launcher/launch_steps.h"
 #include "launcher/text.h"
 #include "platform/platform.h"
+#include "platform/service_ready.h"
 
 #include <fcntl.h>
 #include <dirent.h>
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -266,15 +268,75 @@ void print_class_path(const std::vector<std::string>& entries)
     }
 }
 
-// Returns 0, or -1 when memory ran out.
-int print_main_class(const std::vector<std::string>& class_path)
+// What the main jar's manifest holds and asks for, from the step that read
+// it.
+void print_jar_manifest(const main_jar& jar)
 {
-    const char* class_name = launcher.settings.text[setting_mainclass];
+    const jar_manifest* manifest = jar.manifest;
+    if (manifest == nullptr) {
+        std::printf("  Main-Class: none; mainclass names the class, and the manifest asks for nothing\n");
+        return;
+    }
+    print_line("  Main-Class: ", manifest->main_class);
+    if (manifest->class_path != nullptr) {
+        print_line("  Class-Path: ", manifest->class_path);
+        for (int32_t i = 0; i < jar.class_path_count; ++i) {
+            std::printf("    %d: ", static_cast<int>(i + 1));
+            print_line("", jar.class_path[i]);
+        }
+        for (int32_t i = 0; i < jar.class_path_count; ++i) {
+            if (class_path_entry_kind_of(jar.class_path[i]) == entry_missing)
+                print_line("warning: Class-Path entry ", jar.class_path[i], " does not exist\n");
+        }
+        if (jar.class_path_result == jar_left_out)
+            print_line("warning: the Class-Path of ", jar.path,
+                       " names a URL scheme the VM has no handler for: the VM leaves out the jar and its "
+                       "Class-Path\n");
+    }
+    const std::pair<const char*, const char*> asked[] = {
+        {"  Launcher-Agent-Class: ", manifest->launcher_agent_class}, {"  Add-Exports: ", manifest->add_exports},
+        {"  Add-Opens: ", manifest->add_opens}, {"  Enable-Native-Access: ", manifest->enable_native_access}};
+    for (const auto& [label, value] : asked) {
+        if (value != nullptr)
+            print_line(label, value);
+    }
+}
+
+// Returns 0, or -1 when memory ran out.
+int print_main_jar()
+{
+    if (launcher.jar.path == nullptr)
+        return 0;
+    print_line("Main jar: ", launcher.jar.path);
+    print_jar_manifest(launcher.jar);
+    // The option the launch adds after all others, the class cache's too.
+    char* command = make_java_command_option(launcher.jar.path, &launcher.settings, launcher.config_path, launcher.argument_count,
+                                             launcher.arguments);
+    if (command == nullptr)
+        return -1;
+    print_line("  option added: ", command);
+    std::free(command);
+    return 0;
+}
+
+// Returns 0, or -1 when memory ran out.
+int print_main_class(std::vector<std::string> class_path)
+{
+    const char* class_name = launcher.main_class;
     char* slashed = static_cast<char*>(std::malloc(std::strlen(class_name) + 1));
     if (slashed == nullptr)
         return -1;
     convert_dots_to_slashes(class_name, slashed);
-    print_line("Main class: ", class_name);
+    const main_jar& jar = launcher.jar;
+    if (jar.manifest != nullptr && !launcher.settings.given[setting_mainclass])
+        print_line("Main class: ", class_name, " (the Main-Class of the main jar)\n");
+    else if (jar.manifest != nullptr)
+        print_line("Main class: ", class_name, " (mainclass, in place of the main jar's Main-Class)\n");
+    else
+        print_line("Main class: ", class_name);
+    // The VM's class loader searches a jar's Class-Path right after the jar.
+    if (jar.class_path_count > 0 && !class_path.empty())
+        class_path.insert(class_path.begin() + 1, jar.class_path, jar.class_path + jar.class_path_count);
     print_line("  as FindClass takes it: ", slashed);
     const std::string class_file = std::string(slashed) + ".class";
     std::free(slashed);
@@ -295,7 +357,9 @@ int print_main_arguments()
 {
     int32_t count = 0;
     char** vector = nullptr;
-    if (make_main_argument_vector(&launcher.settings, launcher.argument_count, launcher.arguments, &count, &vector) != 0)
+    if (make_main_argument_vector(&launcher.settings, launcher.config_path, launcher.argument_count, launcher.arguments,
+                                  &count, &vector)
+        != 0)
         return -1;
     std::printf("Main arguments: %d\n", static_cast<int>(count));
     for (int32_t i = 0; i < count; ++i) {
@@ -362,6 +426,29 @@ void print_class_cache()
                     "  cache made by: %s -XX:AOTMode=create, the same options\n", pid, plan.java);
 }
 
+// When velta-java tells the service manager that the program is ready. The
+// look at this process's listeners stands for the launch's own: a checker
+// run under the unit's restrictions sees what the service will.
+void print_ready()
+{
+    const int32_t ready = launcher.settings.number[setting_ready];
+    if (ready == 0)
+        return;
+    if (ready == ready_main)
+        std::printf("Ready: once main returns without an exception\n");
+    else
+        std::printf("Ready: once this process listens on TCP port %d\n", static_cast<int>(ready));
+    const char* notify_socket = std::getenv("NOTIFY_SOCKET");
+    if (notify_socket == nullptr || notify_socket[0] == '\0')
+        std::printf("warning: ready is set but NOTIFY_SOCKET is not: no one will be told (is the unit Type=notify?)\n");
+    else
+        print_line("  told to NOTIFY_SOCKET ", notify_socket);
+    if (ready != ready_main && listens_on_tcp_port(static_cast<uint16_t>(ready)) < 0)
+        std::printf("warning: this process cannot see its listening sockets: port %d would never count as ready "
+                    "(a unit that sets RestrictAddressFamilies= must allow AF_NETLINK)\n",
+                    static_cast<int>(ready));
+}
+
 } // namespace
 
 int print_launch_report()
@@ -372,9 +459,10 @@ int print_launch_report()
     print_vm_options();
     const std::vector<std::string> class_path = class_path_entries();
     print_class_path(class_path);
-    if (print_main_class(class_path) != 0 || print_main_arguments() != 0)
+    if (print_main_jar() != 0 || print_main_class(class_path) != 0 || print_main_arguments() != 0)
         return -1;
     print_class_cache();
+    print_ready();
     return 0;
 }
 

@@ -7,9 +7,10 @@
 
 // Prints what the launch made up to the class cache's acting step, in the
 // launch's order: the configuration, the launcher section's keys, the VM
-// library, the VM options, the class path, the main class, main's arguments
-// and the class cache's plan, with a "warning:" line for each thing a launch
-// would not report. Returns 0, or -1 when memory ran out.
+// library, the VM options, the class path, the main class, main's arguments,
+// the class cache's plan and when the service manager is told the program is
+// ready, with a "warning:" line for each thing a launch would not report.
+// Returns 0, or -1 when memory ran out.
 int print_launch_report();
 
 // Prints what the launch's later steps made, once the VM has been created:

@@ -64,7 +64,11 @@ jclass find_class_dotted(JNIEnv* env, const char* class_name)
     return found;
 }
 
-jstring new_java_string(JNIEnv* env, const char* text)
+namespace {
+
+// Returns a String made from the bytes of `text` by String(byte[]), or, with
+// a `charset` name, by String(byte[], charset); null as new_java_string says.
+jstring make_java_string(JNIEnv* env, const char* text, const char* charset)
 {
     const size_t length = std::strlen(text);
     if (length > INT32_MAX)
@@ -72,17 +76,35 @@ jstring new_java_string(JNIEnv* env, const char* text)
     jclass string_class = env->FindClass("java/lang/String");
     if (string_class == nullptr)
         return nullptr;
-    jmethodID constructor = env->GetMethodID(string_class, "<init>", "([B)V");
-    jbyteArray bytes = constructor != nullptr ? env->NewByteArray(static_cast<jsize>(length)) : nullptr;
+    jmethodID constructor = env->GetMethodID(string_class, "<init>", charset != nullptr ? "([BLjava/lang/String;)V" : "([B)V");
+    jstring charset_name = constructor != nullptr && charset != nullptr ? env->NewStringUTF(charset) : nullptr;
+    jbyteArray bytes = constructor != nullptr && (charset == nullptr || charset_name != nullptr)
+        ? env->NewByteArray(static_cast<jsize>(length))
+        : nullptr;
     jstring made = nullptr;
     if (bytes != nullptr) {
         env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(length), reinterpret_cast<const jbyte*>(text));
         if (!env->ExceptionCheck())
-            made = static_cast<jstring>(env->NewObject(string_class, constructor, bytes));
+            made = static_cast<jstring>(charset_name != nullptr ? env->NewObject(string_class, constructor, bytes, charset_name)
+                                                                : env->NewObject(string_class, constructor, bytes));
         env->DeleteLocalRef(bytes);
     }
+    if (charset_name != nullptr)
+        env->DeleteLocalRef(charset_name);
     env->DeleteLocalRef(string_class);
     return made;
+}
+
+} // namespace
+
+jstring new_java_string(JNIEnv* env, const char* text)
+{
+    return make_java_string(env, text, nullptr);
+}
+
+jstring new_utf8_java_string(JNIEnv* env, const char* text)
+{
+    return make_java_string(env, text, "UTF-8");
 }
 
 jobjectArray new_string_array(JNIEnv* env, int32_t count, char** vector)

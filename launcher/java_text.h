@@ -23,3 +23,7 @@ jobjectArray new_string_array(JNIEnv* env, int32_t count, char** vector);
 // default character set, or null (usually with an exception pending). Leaves
 // no local reference behind but the result.
 jstring new_java_string(JNIEnv* env, const char* text);
+
+// The same, the bytes decoded as UTF-8 (a byte that is not, as U+FFFD), as
+// java decodes a manifest's values.
+jstring new_utf8_java_string(JNIEnv* env, const char* text);

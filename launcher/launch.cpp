@@ -24,14 +24,19 @@ int end_launch(int exit_status)
     return exit_status;
 }
 
-// A misconfigured main class is reported by a VM that did start, and
-// whatever the main class did, the VM is shut down the same way; its failure
-// gives the run the status that failstatus asks for.
-void fail_main_class()
+// A failure once the VM has started is reported by a VM that did start,
+// and whatever failed, the VM is shut down the same way. A failure of the
+// main class gives the run the status that failstatus asks for.
+void fail_after_vm_start(int exit_status)
 {
-    launcher.exit_status = launcher.settings.number[setting_failstatus];
+    launcher.exit_status = exit_status;
     if (launcher.next_step < launch_shutdown)
         launcher.next_step = launch_shutdown;
+}
+
+void fail_main_class()
+{
+    fail_after_vm_start(launcher.settings.number[setting_failstatus]);
 }
 
 int choose_configuration()
@@ -86,6 +91,9 @@ int continue_launch(launch_step stop)
         && read_launch_settings(launcher.config_root, launcher.section_name, launcher.config_path, &launcher.settings)
             != 0)
         return end_launch(1);
+    // A jar that cannot be run stops the launch before anything is loaded.
+    if (takes(launch_main_jar, stop) && read_main_jar(&settings, &launcher.jar, &launcher.main_class) != 0)
+        return end_launch(1);
 
     // The Java VM.
     if (takes(launch_vm_options, stop) && prepare_vm_init_args() != 0)
@@ -96,32 +104,43 @@ int continue_launch(launch_step stop)
             != 0)
         return end_launch(1);
     if (takes(launch_class_cache_plan, stop))
-        plan_class_cache_use(class_cache_folder(), launcher.vm_library, settings.text[setting_mainclass],
-                             &launcher.init_args, &launcher.class_cache);
+        plan_class_cache_use(class_cache_folder(), launcher.vm_library, launcher.main_class, &launcher.init_args,
+                             &launcher.class_cache);
     if (takes(launch_class_cache, stop))
         make_class_cache_ready(class_cache_folder(), &launcher.class_cache, &launcher.init_args);
-    // The VM gives the -Xss size to the threads it starts, not to the one
-    // that creates it and runs main: that thread is started here with it,
-    // and takes the remaining steps. Without the option the launch stays on
-    // this thread.
-    if (takes(launch_main_thread, stop)) {
-        if (const size_t stack_size = requested_stack_size(launcher.init_args); stack_size != 0)
-            return continue_launch_on_stack(stack_size, stop);
-    }
+    if (takes(launch_java_command, stop)
+        && add_java_command_option(launcher.jar.path, &settings, launcher.config_path, launcher.argument_count,
+                                   launcher.arguments, &launcher.init_args)
+            != 0)
+        return end_launch(1);
+    // The VM sizes the stacks of the threads it starts, not that of the one
+    // that creates it and runs main: as under the java command, that thread
+    // is started here, whatever the process's own stack limit, and takes the
+    // remaining steps.
+    if (takes(launch_main_thread, stop))
+        return continue_launch_on_stack(main_stack_size(launcher.init_args, launcher.vm_library), stop);
     if (takes(launch_vm_creation, stop) && start_vm() != 0)
         return end_launch(1);
     // An archive the VM did not map is one it rejected: the next launch
     // writes it anew.
     if (takes(launch_class_cache_use, stop))
         (void)check_class_cache_mapped(&launcher.class_cache);
+    // Before the main jar's agent and the main class's static initializer,
+    // which may open the listener.
+    if (takes(launch_ready_watch, stop) && !launcher.skip_main)
+        watch_ready_port(settings.number[setting_ready]);
+    // As java -jar does, before the main class is loaded; a failure ends
+    // the run with status 1, once the VM is shut down.
+    if (takes(launch_jar_manifest, stop) && apply_jar_manifest(launcher.env, &launcher.jar) != 0)
+        fail_after_vm_start(1);
 
     // The main class.
     if (takes(launch_main_method, stop)
-        && find_main_method(launcher.env, settings.text[setting_mainclass], &launcher.main) != 0)
+        && find_main_method(launcher.env, launcher.main_class, &launcher.main) != 0)
         fail_main_class();
     if (takes(launch_main_arguments, stop)
-        && make_main_arguments(launcher.env, &settings, launcher.argument_count, launcher.arguments,
-                               &launcher.main_arguments, &launcher.main_argument_count)
+        && make_main_arguments(launcher.env, &settings, launcher.config_path, launcher.argument_count,
+                               launcher.arguments, &launcher.main_arguments, &launcher.main_argument_count)
             != 0)
         fail_main_class();
     if (takes(launch_main_call, stop) && !launcher.skip_main) {
@@ -129,6 +148,10 @@ int continue_launch(launch_step stop)
         if (call_main_method(launcher.env, &launcher.main, launcher.main_arguments) != 0)
             fail_main_class();
     }
+    // A failure of the main class's steps, main's exception included, goes
+    // on with the shutdown, past this step.
+    if (takes(launch_main_ready, stop) && launcher.main_called)
+        tell_main_returned(settings.number[setting_ready]);
 
     if (takes(launch_shutdown, stop) && stop_java_vm(&launcher.vm) != 0)
         return end_launch(1);

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-int make_main_argument_vector(const launcher_settings* settings, int32_t argument_count, char** arguments,
-                              int32_t* count, char*** vector)
+int make_main_argument_vector(const launcher_settings* settings, const char* config_path, int32_t argument_count,
+                              char** arguments, int32_t* count, char*** vector)
 {
     *count = 0;
     *vector = nullptr;
@@ -27,12 +27,13 @@ int make_main_argument_vector(const launcher_settings* settings, int32_t argumen
         return 0;
     char** made = static_cast<char**>(std::malloc(static_cast<size_t>(total) * sizeof(char*)));
     int32_t filled = made != nullptr ? split_arguments(argument_string, made) : 0;
-    // The passed arguments follow a complete split only.
-    if (made != nullptr && filled == split) {
-        while (filled < total && (made[filled] = copy_text(arguments[3 + filled - split])) != nullptr)
-            ++filled;
-    }
-    if (filled != total) {
+    const bool complete = made != nullptr && filled == split
+        && (settings->number[setting_expand] == 0 || expand_arguments(split, made, config_path) == 0);
+    // The passed arguments follow a complete split only, and are never
+    // expanded.
+    while (complete && filled < total && (made[filled] = copy_text(arguments[3 + filled - split])) != nullptr)
+        ++filled;
+    if (!complete || filled != total) {
         free_arguments(filled, made);
         return -1;
     }
@@ -247,12 +248,12 @@ int find_main_method(JNIEnv* env, const char* class_name, main_method* found)
     return 0;
 }
 
-int make_main_arguments(JNIEnv* env, const launcher_settings* settings, int32_t argument_count, char** arguments,
-                        jobjectArray* main_arguments, int32_t* count)
+int make_main_arguments(JNIEnv* env, const launcher_settings* settings, const char* config_path,
+                        int32_t argument_count, char** arguments, jobjectArray* main_arguments, int32_t* count)
 {
     // The split arguments are only needed until the String[] holds them.
     char** vector = nullptr;
-    if (make_main_argument_vector(settings, argument_count, arguments, count, &vector) == 0)
+    if (make_main_argument_vector(settings, config_path, argument_count, arguments, count, &vector) == 0)
         *main_arguments = new_string_array(env, *count, vector);
     free_arguments(*count, vector);
     if (*main_arguments == nullptr) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "launcher/launch_steps.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -32,6 +33,31 @@ bool parse_size(const char* text, size_t* size)
     return *text == '\0' && !__builtin_mul_overflow(value, size_t{1} << shift, size);
 }
 
+// The record that JNI_GetDefaultJavaVMInitArgs fills for a caller of JNI
+// version 1.1, as that version laid it out; HotSpot still fills its version
+// and javaStackSize for such a caller (and returns JNI_ERR, the version
+// being one it no longer creates VMs for).
+struct jdk_1_1_init_args {
+    jint version;
+    char** properties;
+    jint check_source;
+    jint native_stack_size;
+    jint java_stack_size;
+    jint min_heap_size;
+    jint max_heap_size;
+    jint verify_mode;
+    char* class_path;
+    void* vfprintf_hook;
+    void* exit_hook;
+    void* abort_hook;
+    jint enable_class_gc;
+    jint enable_verbose_gc;
+    jint disable_async_gc;
+    jint verbose;
+    jboolean debugging;
+    jint debug_port;
+};
+
 void* continue_launch_until(void* stop)
 {
     continue_launch(*static_cast<launch_step*>(stop));
@@ -57,12 +83,28 @@ size_t requested_stack_size(const JavaVMInitArgs& init_args)
     return requested;
 }
 
+size_t main_stack_size(const JavaVMInitArgs& init_args, void* library)
+{
+    if (const size_t requested = requested_stack_size(init_args); requested != 0)
+        return requested;
+    // What the java command asks for too. The VM says its default before it
+    // has read any option, so -XX:ThreadStackSize does not change it.
+    const auto get_defaults = reinterpret_cast<decltype(&JNI_GetDefaultJavaVMInitArgs)>(
+        dlsym(library, "JNI_GetDefaultJavaVMInitArgs"));
+    jdk_1_1_init_args defaults{};
+    defaults.version = JNI_VERSION_1_1;
+    if (get_defaults != nullptr)
+        (void)get_defaults(&defaults);
+    return defaults.java_stack_size > 0 ? static_cast<size_t>(defaults.java_stack_size) : 0;
+}
+
 int continue_launch_on_stack(size_t stack_size, launch_step stop)
 {
     // In whole pages, and never below 64 KiB: on less, creating the VM
     // overflows the stack before the VM can refuse the size itself (the java
-    // command's floor is the same). A stack that cannot be had leaves the
-    // launch on this thread, where the VM judges the size.
+    // command's floor is the same). Without a size, the thread library's
+    // default, as under the java command. A thread that cannot be had leaves
+    // the launch on this thread, where the VM judges the size.
     constexpr size_t smallest_stack = size_t{64} << 10;
     const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     size_t size = std::max({stack_size, smallest_stack, static_cast<size_t>(PTHREAD_STACK_MIN)});
@@ -70,7 +112,7 @@ int continue_launch_on_stack(size_t stack_size, launch_step stop)
     pthread_t thread;
     bool started = false;
     if (!__builtin_add_overflow(size, page - 1, &size) && pthread_attr_init(&attributes) == 0) {
-        started = pthread_attr_setstacksize(&attributes, size / page * page) == 0
+        started = (stack_size == 0 || pthread_attr_setstacksize(&attributes, size / page * page) == 0)
             && pthread_create(&thread, &attributes, continue_launch_until, &stop) == 0;
         pthread_attr_destroy(&attributes);
     }

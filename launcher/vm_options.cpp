@@ -54,13 +54,15 @@ bool is_class_path_wildcard(const config_property* entry)
 
 namespace {
 
-// Whether an entry of `folder` is a jar: its name ends in ".jar" or ".JAR",
-// and it is a regular file or a link to one. Subfolders, whatever their
-// name, and broken links are not.
+// Whether an entry of `folder` is a jar the class path can name: its name
+// ends in ".jar" or ".JAR" and holds no class-path separator, which the VM
+// would split it at (as the java command does, such names are left out), and
+// it is a regular file or a link to one. Subfolders, whatever their name, and
+// broken links are not.
 bool is_jar_file(DIR* folder, const dirent* file)
 {
     const size_t length = std::strlen(file->d_name);
-    if (length < 4
+    if (length < 4 || std::strchr(file->d_name, class_path_separator) != nullptr
         || (std::strcmp(file->d_name + length - 4, ".jar") != 0 && std::strcmp(file->d_name + length - 4, ".JAR") != 0))
         return false;
     if (file->d_type == DT_REG)
@@ -142,22 +144,39 @@ int list_jar_files(const config_property* entry, jar_listing* listing)
     return 0;
 }
 
-// Puts the class path: the named entries of `section` in list order, joined
-// with the platform's separator, each wildcard replaced by the jars of its
-// listing (`listings` holds one per wildcard, in order). A wildcard that
-// lists nothing adds nothing, not even a separator. Returns the length.
-size_t put_class_path(char* out, size_t at, const config_section* section, const jar_listing* listings)
+// Puts the class path: `first` unless it is null, then the named entries of
+// `section` (null: none) in list order, joined with the platform's
+// separator, each wildcard replaced by the jars of its listing (`listings`
+// holds one per wildcard, in order). A wildcard that lists nothing adds
+// nothing, not even a separator. Returns the length.
+//
+// The VM reads an empty class path, and one of empty entries only, as the
+// working folder. Entries that all came to nothing (wildcards without jars,
+// nameless or empty entries), with no `first` before them, therefore put
+// empty_class_path instead; a section without any entry puts nothing, and
+// means the working folder, as no section does.
+size_t put_class_path(char* out, size_t at, const char* first, const config_section* section,
+                      const jar_listing* listings)
 {
     const size_t start = at;
     size_t pieces = 0;
+    bool named = false; // an entry put is not empty
+    if (first != nullptr) {
+        at = put_text(out, at, first, std::strlen(first));
+        ++pieces;
+        named = true;
+    }
     const jar_listing* listing = listings;
-    for (const config_property* entry = section->properties; entry != nullptr; entry = entry->next) {
+    for (const config_property* entry = section != nullptr ? section->properties : nullptr; entry != nullptr;
+         entry = entry->next) {
         if (entry->name == nullptr)
             continue;
         if (!is_class_path_wildcard(entry)) {
             if (pieces++ > 0)
                 at = put_text(out, at, &class_path_separator, 1);
-            at += put_property(out, at, entry, '\0');
+            const size_t length = put_property(out, at, entry, '\0');
+            at += length;
+            named |= length > 0;
             continue;
         }
         for (size_t i = 0; i < listing->count; ++i) {
@@ -165,21 +184,25 @@ size_t put_class_path(char* out, size_t at, const config_section* section, const
                 at = put_text(out, at, &class_path_separator, 1);
             at = put_text(out, at, listing->folder, std::strlen(listing->folder));
             at = put_text(out, at, listing->names[i], std::strlen(listing->names[i]));
+            named = true;
         }
         ++listing;
     }
+    if (!named && section != nullptr && section->properties != nullptr)
+        at = put_text(out, start, empty_class_path, sizeof empty_class_path - 1);
     return at - start;
 }
 
-// Returns "-Djava.class.path=" and the class path of `section` (see
-// put_class_path) as one new string; null when memory runs out. Each
+// Returns "-Djava.class.path=" and the class path of `first` and `section`
+// (see put_class_path) as one new string; null when memory runs out. Each
 // wildcard's folder is read once, and the listings are kept until the
 // string, measured first, has been written.
-char* make_class_path_option(const config_section* section)
+char* make_class_path_option(const char* first, const config_section* section)
 {
     static const char prefix[] = "-Djava.class.path=";
+    const config_property* entries = section != nullptr ? section->properties : nullptr;
     size_t wildcards = 0;
-    for (const config_property* entry = section->properties; entry != nullptr; entry = entry->next)
+    for (const config_property* entry = entries; entry != nullptr; entry = entry->next)
         wildcards += entry->name != nullptr && is_class_path_wildcard(entry) ? 1u : 0u;
     jar_listing* listings = nullptr;
     if (wildcards > 0 && (listings = static_cast<jar_listing*>(std::calloc(wildcards, sizeof(jar_listing)))) == nullptr)
@@ -187,15 +210,15 @@ char* make_class_path_option(const config_section* section)
 
     bool listed = true;
     jar_listing* listing = listings;
-    for (const config_property* entry = section->properties; entry != nullptr && listed; entry = entry->next) {
+    for (const config_property* entry = entries; entry != nullptr && listed; entry = entry->next) {
         if (entry->name != nullptr && is_class_path_wildcard(entry))
             listed = list_jar_files(entry, listing++) == 0;
     }
     char* option = nullptr;
     if (listed) {
-        const size_t length = sizeof prefix - 1 + put_class_path(nullptr, 0, section, listings);
+        const size_t length = sizeof prefix - 1 + put_class_path(nullptr, 0, first, section, listings);
         if ((option = static_cast<char*>(std::malloc(length + 1))) != nullptr) {
-            put_class_path(option, put_text(option, 0, prefix, sizeof prefix - 1), section, listings);
+            put_class_path(option, put_text(option, 0, prefix, sizeof prefix - 1), first, section, listings);
             option[length] = '\0';
         }
     }
@@ -246,8 +269,10 @@ int build_vm_init_args(const config_section* root, const launcher_settings* sett
     const config_section* class_path = find_config_section(root, settings->text[setting_classpaths]);
     const config_section* vm_options = find_config_section(root, settings->text[setting_options]);
     const config_section* properties = find_config_section(root, settings->text[setting_properties]);
+    // Before the section's entries, as java -jar has the jar first.
+    const char* jar = settings->text[setting_mainjar][0] != '\0' ? settings->text[setting_mainjar] : nullptr;
 
-    const int32_t count = (class_path != nullptr ? 1 : 0) + count_named_properties(vm_options)
+    const int32_t count = (class_path != nullptr || jar != nullptr ? 1 : 0) + count_named_properties(vm_options)
         + count_named_properties(properties);
     JavaVMOption* options = nullptr;
     int32_t made = 0;
@@ -258,8 +283,8 @@ int build_vm_init_args(const config_section* root, const launcher_settings* sett
     }
 
     // The order is fixed: class path, VM options, system properties.
-    if (class_path != nullptr) {
-        if ((options[made].optionString = make_class_path_option(class_path)) == nullptr)
+    if (class_path != nullptr || jar != nullptr) {
+        if ((options[made].optionString = make_class_path_option(jar, class_path)) == nullptr)
             goto out_of_memory;
         ++made;
     }

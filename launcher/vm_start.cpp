@@ -14,12 +14,14 @@
 namespace {
 
 // A folder named as the VM library is a JDK (/usr/lib/jvm/default-java, say,
-// which stays right across updates): its server VM is the library. Sets
-// *jdk_vm_library for a folder. Returns 0, or -1 when memory ran out.
+// which stays right across updates): its server VM is the library. Only a
+// name holding a "/" can be one: a bare name is the loader's to find, never a
+// folder that happens to lie in the working folder. Sets *jdk_vm_library for
+// a folder. Returns 0, or -1 when memory ran out.
 int find_jdk_vm_library(const char* name, char** jdk_vm_library)
 {
     struct stat info;
-    if (stat(name, &info) != 0 || !S_ISDIR(info.st_mode))
+    if (std::strchr(name, '/') == nullptr || stat(name, &info) != 0 || !S_ISDIR(info.st_mode))
         return 0;
     static const char server_vm[] = "/lib/server/libjvm.so";
     // "/usr/lib/jvm/default-java/" names the same folder, without a "//".
@@ -55,9 +57,13 @@ void go_without_class_cache(const char* folder, const char* cause)
 
 int open_vm_library(const char* name, char** jdk_vm_library, void** library, create_java_vm_entry* create_vm)
 {
+    if (find_jdk_vm_library(name, jdk_vm_library) != 0) {
+        log_error("Out of memory building the JVM options");
+        return -1;
+    }
     // dlopen("") would give the program itself, and with it any
     // JNI_CreateJavaVM that a preloaded library put in the global scope.
-    if (name[0] != '\0' && find_jdk_vm_library(name, jdk_vm_library) == 0)
+    if (name[0] != '\0')
         *library = dlopen(*jdk_vm_library != nullptr ? *jdk_vm_library : name, vm_library_load_mode);
     if (*library == nullptr) {
         log_error("Error loading JVM %s", name);

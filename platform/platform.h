@@ -62,6 +62,11 @@ inline constexpr int vm_library_load_mode = RTLD_NOW | RTLD_GLOBAL;
 // The VM on Linux separates the entries of java.class.path with ":".
 inline constexpr char class_path_separator = ':';
 
+// The class path of a class-path section whose entries all came to nothing:
+// the VM reads an empty class path as the working folder, while no file can
+// lie below /dev/null, a device rather than a folder.
+inline constexpr char empty_class_path[] = "/dev/null/empty-class-path";
+
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
 // no file the process opens later, the VM's own among them, becomes its
 // standard input, output or error. A descriptor on which /dev/null cannot be

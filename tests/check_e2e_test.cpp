@@ -5,6 +5,7 @@
 // both; the checker must print them on standard error instead.
 #include "tests/support/run_process.h"
 #include "tests/support/test_files.h"
+#include "tests/support/zip_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -69,6 +70,7 @@ TEST(Checker, ReportsEachLaunchFailureWithTheLaunchersOwnMessage)
         {"configuration without a section", "# nothing\n", false, {}},
         {"setting refused", "[java]\njvm=" VELTA_FAKE_JVM "\npassargs=1\n", false, {}},
         {"variable undefined", "[java]\nexpand=yes\njvm=${VELTA_UNDEFINED}\n", false, {}},
+        {"main jar without Main-Class", "[java]\njvm=" VELTA_FAKE_JVM "\nmainjar=" VELTA_TEST_JAR "\n", false, {}},
         {"VM library missing", "[java]\njvm=/nonexistent/libjvm.so\n", false, {}},
         {"VM library named by an empty value", "[java]\njvm=\n", false, {}},
         {"folder without lib/server/libjvm.so", "[java]\njvm=/\n", false, {}},
@@ -149,7 +151,11 @@ TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
     const std::string config = scratch.file("c.conf");
     write_file(config, "\xEF\xBB\xBF[java]\njvm=" + jdk + "//\nmainclass=com.example.App$$Inner\n"
                        "mainargs= one \"two  three\" '' 'it\"s' ${CONFDIR} x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
-                       "options=opts\npassargs=yes\nexpand=yes\nclasscache=${CONFDIR}/cache\n[opts]\n-Xmx64m\n");
+                       "options=opts\npassargs=yes\nexpand=yes\nclasscache=${CONFDIR}/cache\nmainjar=${CONFDIR}/app.jar\n"
+                       "[opts]\n-Xmx64m\n");
+    write_file(scratch.file("app.jar"), zip({{"META-INF/MANIFEST.MF", "Main-Class: com.example.App\nClass-Path: c.conf "
+                                              "lib/\nAdd-Opens: java.base/java.lang\nLauncher-Agent-Class: a\x01" "b\n"}}));
+    const std::string arguments = "one two  three  it\"s " + scratch.path + " x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80 five six";
     const launch_result checked = launch({VELTA_JAVA_CHECK, "java", config, "five six"});
     EXPECT_EQ(checked.process.status, 0);
     // The stand-in VM belongs to no JDK.
@@ -161,7 +167,7 @@ TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
               "Launcher section: [java]\n"
               "  jvm = " + jdk + "//\n"
               "  mainclass = com.example.App$Inner\n"
-              "  mainargs = one \"two  three\" '' 'it\"s' " + scratch.path + " x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
+              "  mainargs = one \"two  three\" '' 'it\"s' ${CONFDIR} x^0Ay^7F ^FF^5E \xc3\xbc^ED^A0^80\n"
               "  classpaths = java.classpaths (default; no such section)\n"
               "  options = opts\n"
               "  properties = java.properties (default; no such section)\n"
@@ -169,14 +175,27 @@ TEST(Checker, PrintsEveryStepInOrderEachValueOnOneLine)
               "  passargs = yes\n"
               "  expand = yes\n"
               "  classcache = " + scratch.file("cache") + "\n"
+              "  mainjar = " + scratch.file("app.jar") + "\n"
+              "  ready = (empty) (default)\n"
               "VM library: " + jdk + "//\n"
               "  a JDK folder: loads " + jdk + "/lib/server/libjvm.so\n"
               "  loads: yes\n"
               "  exports JNI_CreateJavaVM: yes\n"
-              "VM options: 1\n"
-              "  1: -Xmx64m\n"
-              "Class path: none given; the VM searches the current folder\n"
-              "Main class: com.example.App$Inner\n"
+              "VM options: 2\n"
+              "  1: -Djava.class.path=" + scratch.file("app.jar") + "\n"
+              "  2: -Xmx64m\n"
+              "Class path: 1 entries\n"
+              "  1: " + scratch.file("app.jar") + "\n"
+              "Main jar: " + scratch.file("app.jar") + "\n"
+              "  Main-Class: com.example.App\n"
+              "  Class-Path: c.conf lib/\n"
+              "    1: " + config + "\n"
+              "    2: " + scratch.file("lib/") + "\n"
+              "warning: Class-Path entry " + scratch.file("lib/") + " does not exist\n"
+              "  Launcher-Agent-Class: a^01b\n"
+              "  Add-Opens: java.base/java.lang\n"
+              "  option added: -Dsun.java.command=" + scratch.file("app.jar") + " " + arguments + "\n"
+              "Main class: com.example.App$Inner (mainclass, in place of the main jar's Main-Class)\n"
               "  as FindClass takes it: com/example/App$Inner\n"
               "warning: main class com.example.App$Inner is in none of the class-path entries; a class of the JDK's "
               "own modules is still possible (--start tells)\n"
@@ -353,6 +372,8 @@ TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
     write_file(scratch.file("classes/velta/test/Folder.class"), "");
     // Root reads any folder: the checker then runs as the user nobody.
     ASSERT_TRUE(chmod(scratch.path.c_str(), 0755) == 0 && mkdir(scratch.file("locked").c_str(), 0) == 0);
+    write_file(scratch.file("folder.jar"), zip({{"META-INF/MANIFEST.MF", "Main-Class: velta.test.Folder\nClass-Path: classes/\n"}}));
+    write_file(scratch.file("dropped.jar"), zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\nClass-Path: x:y.jar\n"}}));
     const struct {
         const char* name;
         std::string sections;
@@ -367,11 +388,18 @@ TEST(Checker, WarnsOfWhatALaunchWouldNotReport)
         {"a misspelled section", "options=opts\n", "warning: options names section [opts], which the configuration does not have\n", false},
         {"a wildcard without jars", "classpaths=wild\n[wild]\n" + scratch.file("classes") + "/*\n",
          "warning: class-path entry " + scratch.file("classes") + "/* matches no jar\n", false},
+        {"main class in a folder of the main jar's Class-Path", "mainjar=" + scratch.file("folder.jar") + "\n",
+         "  found in: " + scratch.file("classes/") + "\n", false},
+        {"a Class-Path that leaves the main jar out", "mainjar=" + scratch.file("dropped.jar") + "\n",
+         "warning: the Class-Path of " + scratch.file("dropped.jar") + " names a URL scheme the VM has no handler for", false},
+        {"no warning: a main jar without Main-Class, run with mainclass", "mainjar=" VELTA_TEST_JAR "\nmainclass=a.B\n",
+         "  Main-Class: none; mainclass names the class, and the manifest asks for nothing\n", false},
         {"a configuration others may write", "", "is writable by group or others", true},
         {"a wildcard folder that cannot be read", "classpaths=wild\n[wild]\n" + scratch.file("locked") + "/*\n",
          "warning: class-path entry " + scratch.file("locked") + "/* cannot be read: Permission denied\n", false, true},
         {"no warning: a stack size for main", "options=stack\n[stack]\n-Xss2m\n",
          "-Xss2m\nMain's stack: 2097152 bytes, on a thread of its own\n", false},
+        {"ready without NOTIFY_SOCKET", "ready=port 8080\n", "port 8080\nwarning: ready is set but NOTIFY_SOCKET is not", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -20,6 +20,7 @@ set(CMAKE_JAVA_COMPILE_FLAGS --release 17 -Xlint:all -Werror)
 file(GLOB_RECURSE velta_java_sources CONFIGURE_DEPENDS java/*.java)
 add_jar(velta_test_programs SOURCES ${velta_java_sources})
 get_target_property(velta_test_jar velta_test_programs JAR_FILE)
+get_target_property(velta_test_classes velta_test_programs CLASSDIR)
 
 velta_add_platform(velta_platform_test_config "${CMAKE_CURRENT_BINARY_DIR}/system.conf")
 velta_add_launcher(velta-java-test-sysconfig velta_platform_test_config)
@@ -47,6 +48,7 @@ endfunction()
 velta_add_e2e_test(launcher_e2e_tests launcher_e2e_test.cpp
   DEFINITIONS
     VELTA_JAVA_CHECK="$<TARGET_FILE:velta-java-check>"
+    VELTA_TEST_CLASSES="${velta_test_classes}"
     VELTA_SYSTEM_LOG="$<TARGET_FILE:velta-test-system-log>"
     VELTA_VERSION="${PROJECT_VERSION}"
     VELTA_JAVA_SYSCONFIG="$<TARGET_FILE:velta-java-test-sysconfig>"

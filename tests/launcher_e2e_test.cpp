@@ -6,10 +6,12 @@
 #include "tests/support/jdks.h"
 #include "tests/support/run_process.h"
 #include "tests/support/test_files.h"
+#include "tests/support/zip_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,7 +27,9 @@
 namespace {
 
 // A launch of velta-java on one configuration, in a scratch folder that also
-// receives what the Java side writes to the file ${out}.
+// receives what the Java side writes to the file ${out}. It runs in the
+// folder of the test classes, so that a class taken from the working folder
+// shows, with a variable whose value holds quotes and spaces.
 struct java_launch {
     scratch_folder scratch;
     launch_result result;
@@ -44,7 +48,9 @@ struct java_launch {
                                + extra_sections);
         std::vector<std::string> command = wrapper;
         command.insert(command.end(), {VELTA_JAVA, "java", config});
-        result = launch(command, environment, "", closed);
+        std::map<std::string, std::string> variables = environment;
+        variables.emplace("VELTA_TEST_INJECTED", "bob\" --mode \"admin");
+        result = launch(command, variables, VELTA_TEST_CLASSES, closed);
         out = read_file(out);
     }
 };
@@ -87,13 +93,26 @@ TEST(Jdks, Jdk17IsAmongThemAndAllAreAtLeast17)
 
 TEST_P(OnEveryJdk, RunsMainWithQuotedAndNonAsciiArguments)
 {
-    const launch_result& result = run("mainclass=velta.test.Echo\nmainargs= alpha \"beta gamma\"  'delta' \xc3\xbcn\xc3\xaf \"\" 'it\"s'\n");
-    EXPECT_EQ(result.process.status, 0);
-    EXPECT_EQ(result.logged, "");
-    EXPECT_EQ(result.process.output, "");
-    EXPECT_EQ(result.process.errors, "");
-    EXPECT_EQ(out(), "count 6\n[alpha]\n[beta gamma]\n[delta]\n[\xc3\xbcn\xc3\xaf]\n[]\n[it\"s]\n"
-                     "java.class.path " VELTA_TEST_JAR ":/nonexistent/dir\nvelta.flag \nvelta.value null\n");
+    const struct {
+        const char* section;
+        const char* arguments;
+    } cases[] = {
+        {"mainargs= alpha \"beta gamma\"  'delta' \xc3\xbcn\xc3\xaf \"\" 'it\"s'\n",
+         "count 6\n[alpha]\n[beta gamma]\n[delta]\n[\xc3\xbcn\xc3\xaf]\n[]\n[it\"s]\n"},
+        // A value lands inside the argument it is written in.
+        {"expand=yes\nmainargs=--user \"${VELTA_TEST_INJECTED}\" --mode safe x${VELTA_TEST_INJECTED} $${HOME}\n",
+         "count 6\n[--user]\n[bob\" --mode \"admin]\n[--mode]\n[safe]\n[xbob\" --mode \"admin]\n[${HOME}]\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        const launch_result& result = run(std::string("mainclass=velta.test.Echo\n") + c.section);
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(result.logged, "");
+        EXPECT_EQ(result.process.output, "");
+        EXPECT_EQ(result.process.errors, "");
+        EXPECT_EQ(out(), std::string(c.arguments)
+                             + "java.class.path " VELTA_TEST_JAR ":/nonexistent/dir\nvelta.flag \nvelta.value null\n");
+    }
 }
 
 TEST_P(OnEveryJdk, EmptyArgumentsGiveAnEmptyArray)
@@ -145,6 +164,10 @@ TEST_P(OnEveryJdk, MainClassFailuresAreReportedAndEndWithTheFailStatus)
          "3 Class velta.test.PrivateConstructor does not have a non-private constructor without arguments\n", "", 3},
         {"mainclass=velta.test.ThrowingConstructor\nfailstatus=4\n", "",
          "Exception in thread \"main\" java.lang.IllegalStateException: thrown by the constructor of velta.test.ThrowingConstructor", 4},
+        // Entries that all vanish (the working folder holds no jar) are not
+        // the working folder, which holds the class.
+        {"mainclass=velta.test.Echo\nfailstatus=5\nclasspaths=vanishing\n[vanishing]\n*\n/nonexistent/*\n= " VELTA_TEST_JAR "\n",
+         "3 Unable to find main class velta.test.Echo\n", "", 5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section);
@@ -213,6 +236,45 @@ TEST_P(OnEveryJdk, DestroyWaitsForNonDaemonThreads)
     EXPECT_EQ(out(), "lingered\n");
 }
 
+TEST_P(OnEveryJdk, TellsTheServiceManagerOnceMainReturnedOrThisProcessListens)
+{
+    scratch_folder scratch;
+    uint16_t port = 0, others = 0;
+    close(tcp_socket("::", &port, true, 0));
+    const int held = tcp_socket("::", &others, true, 0);
+    const std::string path = scratch.file("notify"), listens = "ready=port \t" + std::to_string(port) + "\n";
+    const struct { const char* name; std::string keys, notify_socket; bool told; } cases[] = {
+        {"main returned", "ready=main\n", path, true},
+        {"main threw", "ready=main\nmainclass=velta.test.Throws\n", path, false},
+        {"an IPv4 listener", listens + "options=v4\n", "@velta-ready-" + std::to_string(getpid()), true},
+        {"a dual-stack listener", listens, path, true},
+        {"another process's listener", "ready=port " + std::to_string(others) + "\n", path, false},
+        {"no key", "", path, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(path);
+        const int receiver = notify_receiver(c.notify_socket);
+        setenv("NOTIFY_SOCKET", c.notify_socket.c_str(), 1);
+        std::string told; // each datagram, and velta.out as it was when it came
+        std::thread receiving([&] {
+            char datagram[16];
+            for (ssize_t got; (got = recv(receiver, datagram, sizeof datagram, 0)) > 0;)
+                told += std::string(datagram, static_cast<size_t>(got)) + " after " + read_file(scratch.file("out"));
+        });
+        const launch_result& result = run(c.keys + "mainclass=velta.test.Linger\nmainargs=" + std::to_string(port)
+                                              + "\nproperties=p\n", "[v4]\n-Xcheck:jni\n-Djava.net.preferIPv4Stack=true\n"
+                                              "[p]\nvelta.out=" + scratch.file("out") + "\n");
+        shutdown(receiver, SHUT_RD); // what came is still read, then recv returns 0
+        receiving.join();
+        close(receiver);
+        EXPECT_EQ(result.process.status, 0);
+        EXPECT_EQ(told, c.told ? "READY=1 after started\n" : "") << "before main returned, or after its thread ended";
+    }
+    unsetenv("NOTIFY_SOCKET");
+    close(held);
+}
+
 TEST_P(OnEveryJdk, MainClassNamesLongerThan128BytesRun)
 {
     const launch_result& result = run("mainclass=velta.test."
@@ -267,20 +329,25 @@ std::vector<std::string> with_stack_limit(const std::string& limit, std::vector<
 
 TEST_P(OnEveryJdk, XssSizesMainsStackAsUnderTheJavaCommand)
 {
-    // -Xint makes the depth depend on the stack alone.
+    // -Xint makes the depth depend on the stack alone. Without a size, or
+    // with 0, main's stack is the VM's default, whatever the process's limit.
     scratch_folder scratch;
     const std::string config = scratch.file("depth.conf");
-    write_file(config, "[java]\njvm=" + GetParam().libjvm + "\nmainclass=velta.test.Depth\n"
-                       "[java.classpaths]\n" VELTA_TEST_JAR "\n[java.options]\n-Xcheck:jni\n-Xint\n-Xss32m\n");
-    for (const char* limit : {"2048", "8192", "unlimited"}) {
-        SCOPED_TRACE(limit);
-        const process_result java = run_process(
-            with_stack_limit(limit, {GetParam().java, "-Xcheck:jni", "-Xint", "-Xss32m", "-cp", VELTA_TEST_JAR, "velta.test.Depth"}), {});
-        last = launch(with_stack_limit(limit, {VELTA_JAVA, "java", config}));
-        ASSERT_EQ(last.process.status, 0) << last.process.errors;
-        const double ratio = std::stod(last.process.output) / std::stod(java.output);
-        EXPECT_GE(ratio, 0.95) << last.process.output << " against " << java.output;
-        EXPECT_LE(ratio, 1.05) << last.process.output << " against " << java.output;
+    for (const char* limit : {"64", "8192", "unlimited"}) {
+        for (const std::vector<std::string>& size : {std::vector<std::string>{}, {"-Xss16m"}, {"-Xss0"}}) {
+            SCOPED_TRACE(limit + (size.empty() ? "" : " " + size[0]));
+            write_file(config, "[java]\njvm=" + GetParam().libjvm + "\nmainclass=velta.test.Depth\n[java.classpaths]\n"
+                               VELTA_TEST_JAR "\n[java.options]\n-Xcheck:jni\n-Xint\n" + (size.empty() ? "" : size[0] + "\n"));
+            std::vector<std::string> java_command = {GetParam().java, "-Xcheck:jni", "-Xint"};
+            java_command.insert(java_command.end(), size.begin(), size.end());
+            java_command.insert(java_command.end(), {"-cp", VELTA_TEST_JAR, "velta.test.Depth"});
+            const process_result java = run_process(with_stack_limit(limit, java_command), {});
+            last = launch(with_stack_limit(limit, {VELTA_JAVA, "java", config}));
+            ASSERT_EQ(last.process.status, 0) << last.process.errors;
+            const double ratio = std::stod(last.process.output) / std::stod(java.output);
+            EXPECT_GE(ratio, 0.95) << last.process.output << " against " << java.output;
+            EXPECT_LE(ratio, 1.05) << last.process.output << " against " << java.output;
+        }
     }
 }
 
@@ -318,6 +385,8 @@ TEST_P(OnEveryJdk, TakesTheJdkFolderWildcardsAndSeparatorsAsWritten)
     scratch_folder lib;
     std::filesystem::create_symlink(VELTA_TEST_JAR, lib.file("velta-test.jar"));
     write_file(lib.file("notes.txt"), "");
+    // The VM would split it, and read "lon.jar" in the working folder.
+    std::filesystem::create_symlink(VELTA_TEST_JAR, lib.file("co:lon.jar"));
     const std::string& libjvm = GetParam().libjvm;
     const launch_result& result = run("mainclass=velta.test.Echo\nclasspaths=wildcard\noptions=written\n",
                                       "[wildcard]\n= /nonexistent.jar\n" + lib.path + "/*\n[written]\n-Xcheck:jni\n"
@@ -565,6 +634,63 @@ TEST_P(OnEveryJdk, ClassCacheIsNeverReachedThroughAFolderAnotherUserMayChange)
     other.join();
 }
 
+// A jar run by velta-java's mainjar and by java -jar from the same folder:
+// the program (JarView) must see the same and end the same; where java
+// refuses the jar, velta-java logs its own message instead.
+TEST_P(OnEveryJdk, RunsAJarAsJavaJarDoes)
+{
+    scratch_folder scratch;
+    std::filesystem::copy_file(VELTA_TEST_JAR, scratch.file("lib.jar"));
+    const std::string view = "Main-Class: velta.test.JarView\nClass-Path: lib.jar\n";
+    const struct {
+        const char* name;
+        std::string manifest;
+        uint64_t method; // 0 stored, 8 deflated; 1: the JDK's jar tool adds the manifest to the test programs' jar
+        zip_layout layout;
+        std::string refused;
+    } cases[] = {
+        {"the JDK's jar tool, classes inside, every attribute",
+         "Main-Class: velta.test.JarView\nLauncher-Agent-Class: velta.test.JarView\nAdd-Exports: java.base/jdk.internal.misc\n"
+         "Add-Opens: java.base/java.lang no.such/p java.base/no.such\nEnable-Native-Access: ALL-UNNAMED\n", 1, {}, ""},
+        {"stored after a script, Class-Path with a missing jar", "Class-Path: missing.jar lib.jar\n"
+         "Main-Class: velta.test.JarView\nAdd-Opens: java.base/java.util\n", 0, {"#!/bin/sh\nexec java -jar \"$0\"\n", false, false, ""}, ""},
+        {"folded inside names, CR line ends, zip64", "Manifest-Version: 1.0\rMain-Class: velta.test.Ja\r rView\rClass-P"
+         "ath: li\r b.jar\rLauncher-Agent-Class: velta.test.JarView\r\r", 8, {"", true, false, ""}, ""},
+        {"an agent that cannot start", view + "Launcher-Agent-Class: velta.test.Missing\n", 8, {},
+         "Error loading Java agent velta.test.Missing from JAR app.jar"},
+        {"native access for a module", view + "Enable-Native-Access: java.base\n", 8, {},
+         "Invalid value java.base for Enable-Native-Access in JAR app.jar"},
+    };
+    const std::string jar_tool = GetParam().java.substr(0, GetParam().java.size() - 4) + "jar";
+    write_file(scratch.file("c.conf"), "[java]\njvm=" + GetParam().libjvm + "\nmainjar=app.jar\nmainargs=a 'b c'\n"
+                                       "[java.options]\n-Xcheck:jni\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.method == 1) {
+            std::filesystem::copy_file(VELTA_TEST_JAR, scratch.file("app.jar"), std::filesystem::copy_options::overwrite_existing);
+            write_file(scratch.file("manifest"), c.manifest);
+            ASSERT_EQ(run_process({jar_tool, "--update", "--file", "app.jar", "--manifest", "manifest"}, {}, scratch.path).status, 0);
+        } else {
+            write_file(scratch.file("app.jar"), zip({{"META-INF/MANIFEST.MF", c.manifest, c.method}}, c.layout));
+        }
+        const process_result java = run_process({GetParam().java, "-jar", "app.jar", "a", "b c"}, {}, scratch.path);
+        last = launch({VELTA_JAVA, "java", scratch.file("c.conf")}, {}, scratch.path);
+        EXPECT_EQ(last.process.status, java.status) << java.errors;
+        EXPECT_EQ(last.process.output, java.output);
+        EXPECT_EQ(last.logged, java.status == 0 ? "" : "3 " + c.refused + "\n");
+        EXPECT_EQ(java.status == 0 ? last.process.errors : "", "");
+        EXPECT_EQ(last.process.errors.find("WARNING"), std::string::npos) << last.process.errors;
+    }
+    // With classcache (and -Xss, which moves the launch to a thread of its
+    // own), JarView, from the jar Class-Path names, is mapped at the second launch.
+    write_file(scratch.file("app.jar"), zip({{"META-INF/MANIFEST.MF", view}}));
+    write_file(scratch.file("c.conf"), "[java]\njvm=" + GetParam().libjvm + "\nmainjar=app.jar\nclasscache=cache\n"
+                                       "[java.options]\n-Xcheck:jni\n-Xss4m\n-Xlog:class+load\n");
+    launch({VELTA_JAVA, "java", scratch.file("c.conf")}, {}, scratch.path);
+    last = launch({VELTA_JAVA, "java", scratch.file("c.conf")}, {}, scratch.path);
+    EXPECT_NE(last.process.output.find("velta.test.JarView" + from_archive), std::string::npos) << last.process.output;
+}
+
 INSTANTIATE_TEST_SUITE_P(Jdk, OnEveryJdk, testing::ValuesIn(installed_jdks()),
                          [](const testing::TestParamInfo<jdk>& param) { return param.param.name; });
 
@@ -707,23 +833,27 @@ TEST(StandInVm, PassedArgumentsAndExpandedValuesReachTheVmAndMainUnchanged)
     }
 }
 
-TEST(StandInVm, WrongSettingsAndUndefinedVariablesEndTheRunBeforeTheVm)
+TEST(StandInVm, WrongSettingsUndefinedVariablesAndJarsThatCannotRunEndTheRunBeforeTheVm)
 {
     scratch_folder scratch;
-    const struct {
-        const char* section;
-        const char* logged;
-    } cases[] = {
+    struct setting_case { std::string section, logged; };
+    std::vector<setting_case> cases = {
         {"passargs=maybe\n", "3 Invalid value maybe for passargs\n"},
         {"passargs\n", "3 Invalid value  for passargs\n"},
         {"expand=true\n", "3 Invalid value true for expand\n"},
         {"expand=NO\n", "3 Invalid value NO for expand\n"},
         {"expand=yes\nmainclass=${VELTA_UNSET}.Main\n", "3 Undefined variable VELTA_UNSET\n"},
         {"expand=yes\n[java.options]\n-Xmx1m\n-Xss${VELTA_UNSET_TOO}\n", "3 Undefined variable VELTA_UNSET_TOO\n"},
+        // The test programs' jar has a manifest without Main-Class.
+        {"mainjar=" VELTA_TEST_JAR "\n", "3 No Main-Class in JAR " VELTA_TEST_JAR "\n"},
+        {"mainjar=" VELTA_JAVA "\nmainclass=velta.test.Echo\n", "3 Unable to read JAR " VELTA_JAVA "\n"},
+        {"mainjar=/nonexistent.jar\n", "3 Unable to read JAR /nonexistent.jar\n"},
     };
+    for (const std::string value : {"", "port", "port 0", "port 65536", "port 08080", "port8080", "Main"})
+        cases.push_back({"ready=" + value + "\n", "3 Invalid value " + value + " for ready\n"});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section);
-        write_file(scratch.file("c.conf"), std::string("[java]\njvm=" VELTA_FAKE_JVM "\n") + c.section);
+        write_file(scratch.file("c.conf"), "[java]\njvm=" VELTA_FAKE_JVM "\n" + c.section);
         const launch_result result = launch({VELTA_JAVA, "java", scratch.file("c.conf")},
                                             {{"VELTA_FAKE_JVM_RECORD", scratch.file("vm")}});
         EXPECT_EQ(result.process.status, 1);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The VM's init-args record as the launcher builds it from configuration.
 #include "config/config.h"
+#include "platform/platform.h"
 #include "tests/support/launcher_state.h"
 #include "tests/support/test_files.h"
 
@@ -37,7 +38,7 @@ std::vector<std::string> built_options(const char* section, const char* text)
 }
 
 const options_case options_cases[] = {
-    {"no section gives no option", "java", "[java]\nmainclass=x\n", {}},
+    {"no section, and an empty main jar, give no option", "java", "[java]\nmainclass=x\nmainjar\n", {}},
     {"empty class-path section gives the bare option", "java", "[java]\n[java.classpaths]\n",
      {"-Djava.class.path="}},
     {"class-path entries are joined with the platform separator and keep their own", "java",
@@ -69,6 +70,8 @@ const options_case options_cases[] = {
     {"a key without value names the empty section, not the default", "java",
      "[java]\noptions\n[java.options]\n-Xno\n", {}},
     {"an escape to byte 0 names the empty section", "java", "[java]\noptions=^\n[^]\n-Xyes\n", {"-Xyes"}},
+    {"a main jar comes first, before the class-path section's entries", "java",
+     "[java]\nmainjar=/opt/app.jar\n[java.classpaths]\n/x\n", {"-Djava.class.path=/opt/app.jar:/x"}},
     {"nameless options and properties are left out", "java",
      "[java.options]\n=-Xbare\n-Xkept\n[java.properties]\n:v\nk\n", {"-Xkept", "-Dk"}},
 };
@@ -88,8 +91,9 @@ TEST(VmOptions, ClassPathWildcardsStandForTheJarsOfTheirFolder)
     const std::string s = scratch.path;
     for (const char* folder : {"/lib/sub", "/lib/sub.jar", "/a:b", "/empty"})
         fs::create_directories(s + folder);
+    // The VM would split "co:lon.jar" into two entries.
     for (const char* file : {"/lib/b.jar", "/lib/a.jar", "/lib/A.JAR", "/lib/c.Jar", "/lib/notes.txt", "/lib/sub/deep.jar",
-                             "/a:b/z.jar"})
+                             "/lib/co:lon.jar", "/a:b/z.jar"})
         write_file(s + file, "");
     fs::create_symlink("a.jar", s + "/lib/link.jar");
     fs::create_symlink("nowhere.jar", s + "/lib/broken.jar");
@@ -105,7 +109,8 @@ TEST(VmOptions, ClassPathWildcardsStandForTheJarsOfTheirFolder)
         {"a lone * is the current folder", "*", "A.JAR:a.jar:b.jar:link.jar"},
         {"a folder without jars, or none, gives no entry and no separator", "x\n" + s + "/empty/*\n" + s + "/none/*\ny",
          "x:y"},
-        {"wildcards that give nothing leave the class path empty", s + "/empty/*\n=*", ""},
+        {"entries that all give nothing name no folder, least of all the working one",
+         s + "/empty/*\n=*\n" + s + "/none/*\n^\n^", empty_class_path},
         {"a folder whose name holds a separator", s + "/a:b/*", s + "/a:b/z.jar"},
         {"a * anywhere else stays as written", "*.jar\n" + s + "/lib*\n*/x\nx:*\nx=*", "*.jar:" + s + "/lib*:*/x:x:*:x=*"},
     };

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -81,7 +82,14 @@ TEST_F(LauncherRun, VmStartFailuresAreFatalWithTheirMessage)
         // Not the program itself, whose global scope now holds the stand-in
         // VM's JNI_CreateJavaVM.
         {"an empty name loads nothing", "[java]\njvm=\n", "0", "3 Error loading JVM \n"},
+        // Not the JDK folder of that name in the working folder.
+        {"a name without a slash is the loader's to find", "[java]\njvm=jdk\n", "0", "3 Error loading JVM jdk\n"},
     };
+    scratch_folder working;
+    std::filesystem::create_directories(working.file("jdk/lib/server"));
+    std::filesystem::create_symlink(VELTA_FAKE_JVM, working.file("jdk/lib/server/libjvm.so"));
+    const std::filesystem::path started_in = std::filesystem::current_path();
+    std::filesystem::current_path(working.path);
     for (const failure_case& c : cases) {
         SCOPED_TRACE(c.name);
         const run_result result = run(c.config, {}, c.create_result);
@@ -89,6 +97,7 @@ TEST_F(LauncherRun, VmStartFailuresAreFatalWithTheirMessage)
         EXPECT_EQ(result.logged, c.logged);
         EXPECT_EQ(result.vm_calls.find("DestroyJavaVM"), std::string::npos);
     }
+    std::filesystem::current_path(started_in);
 }
 
 TEST_F(LauncherRun, OptionsAreBuiltEvenWhenTheLibraryFailsToLoad)

@@ -7,25 +7,12 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 
 namespace {
-
-// A datagram socket bound to `address`, "/PATH" or "@NAME".
-int notify_receiver(const std::string& address)
-{
-    sockaddr_un name{AF_UNIX, {}};
-    address.copy(name.sun_path, address.size());
-    name.sun_path[0] = address[0] == '@' ? '\0' : '/';
-    const auto length = static_cast<socklen_t>(sizeof name.sun_family + address.size() + (address[0] == '/'));
-    const int receiver = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    EXPECT_EQ(bind(receiver, reinterpret_cast<sockaddr*>(&name), length), 0) << address;
-    return receiver;
-}
 
 // The datagrams `receiver` gets, one a line: up to three, waiting `wait_ms`
 // for the first and 300 ms for each further one.
@@ -37,25 +24,6 @@ std::string received(int receiver, int wait_ms)
     for (int count = 0; count < 3 && poll(&ready, 1, count == 0 ? wait_ms : 300) == 1; ++count)
         datagrams.append(data, static_cast<size_t>(std::max(recv(receiver, data, sizeof data, 0), 0l))).append("\n");
     return datagrams;
-}
-
-// A TCP socket bound to `address` and *port; port 0 takes a free one, left in *port.
-int tcp_socket(const char* address, uint16_t* port, bool listens, int v6_only = 1)
-{
-    sockaddr_in6 name{AF_INET6, htons(*port), 0, {}, 0}; // sin_port lies where sin6_port does
-    socklen_t length = sizeof name;
-    if (inet_pton(AF_INET6, address, &name.sin6_addr) != 1) {
-        name.sin6_family = AF_INET;
-        inet_pton(AF_INET, address, &reinterpret_cast<sockaddr_in*>(&name)->sin_addr);
-        length = sizeof(sockaddr_in);
-    }
-    const int server = socket(name.sin6_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    setsockopt(server, IPPROTO_IPV6, IPV6_V6ONLY, &v6_only, sizeof v6_only);
-    EXPECT_EQ(bind(server, reinterpret_cast<sockaddr*>(&name), length), 0) << address;
-    EXPECT_EQ(listens ? listen(server, 4) : 0, 0);
-    getsockname(server, reinterpret_cast<sockaddr*>(&name), &length);
-    *port = ntohs(name.sin6_port);
-    return server;
 }
 
 TEST(NotifyReady, SendsReadyOnceToTheSocketNamedOrSaysWhyNot)

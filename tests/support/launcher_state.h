@@ -16,6 +16,7 @@ inline void release_launcher_state()
     free_vm_options(launcher.init_args.nOptions, launcher.init_args.options);
     std::free(launcher.jdk_vm_library);
     free_class_cache_plan(&launcher.class_cache);
+    free_main_jar(&launcher.jar);
     launcher = launcher_state{};
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "tests/support/test_files.h"
 
+#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -56,6 +57,36 @@ void make_socket_file(const std::string& path)
         close(listener);
     if (!bound)
         throw std::runtime_error("cannot make the socket " + path);
+}
+
+int notify_receiver(const std::string& address)
+{
+    sockaddr_un name{AF_UNIX, {}};
+    address.copy(name.sun_path, address.size());
+    name.sun_path[0] = address[0] == '@' ? '\0' : '/';
+    const auto length = static_cast<socklen_t>(sizeof name.sun_family + address.size() + (address[0] == '/'));
+    const int receiver = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (bind(receiver, reinterpret_cast<sockaddr*>(&name), length) != 0)
+        throw std::runtime_error("cannot bind " + address);
+    return receiver;
+}
+
+int tcp_socket(const char* address, uint16_t* port, bool listens, int v6_only)
+{
+    sockaddr_in6 name{AF_INET6, htons(*port), 0, {}, 0}; // sin_port lies where sin6_port does
+    socklen_t length = sizeof name;
+    if (inet_pton(AF_INET6, address, &name.sin6_addr) != 1) {
+        name.sin6_family = AF_INET;
+        inet_pton(AF_INET, address, &reinterpret_cast<sockaddr_in*>(&name)->sin_addr);
+        length = sizeof(sockaddr_in);
+    }
+    const int server = socket(name.sin6_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    setsockopt(server, IPPROTO_IPV6, IPV6_V6ONLY, &v6_only, sizeof v6_only);
+    if (bind(server, reinterpret_cast<sockaddr*>(&name), length) != 0 || (listens && listen(server, 4) != 0))
+        throw std::runtime_error(std::string("cannot listen on ") + address);
+    getsockname(server, reinterpret_cast<sockaddr*>(&name), &length);
+    *port = ntohs(name.sin6_port);
+    return server;
 }
 
 std::vector<std::string> names_in(const std::string& folder)

@@ -2,6 +2,7 @@
 // Small file helpers shared by the launcher's tests.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,12 @@ std::vector<std::string> names_in(const std::string& folder);
 
 // Leaves a Unix socket file at `path` that no one listens on.
 void make_socket_file(const std::string& path);
+
+// A datagram socket bound to `address`, "/PATH" or "@NAME", as NOTIFY_SOCKET names one.
+int notify_receiver(const std::string& address);
+
+// A TCP socket bound to `address` and *port (0: any free one, left in *port), listening when `listens`.
+int tcp_socket(const char* address, uint16_t* port, bool listens, int v6_only = 1);
 
 // Makes `path` a file of `size` bytes that takes no room on disk.
 void make_sparse_file(const std::string& path, long long size);
