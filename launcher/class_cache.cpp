@@ -99,45 +99,47 @@ void add_file_state(uint64_t* digest, const char* path)
 // The jars whose manifests a digest has read, by device and inode, so that
 // each is read once however many manifests name it, and a manifest that
 // names a jar that names it back ends.
+struct read_jar {
+    dev_t device;
+    ino_t inode;
+};
 struct read_jars {
-    dev_t* devices;
-    ino_t* inodes;
+    read_jar* jars;
     size_t count;
     size_t capacity;
 };
 
-// Adds `path` to *jars unless it is there, or is no regular file. Returns 1
+// Adds `path` to *read unless it is there, or is no regular file. Returns 1
 // when added, 0 when not, -1 when memory ran out.
-int add_read_jar(read_jars* jars, const char* path)
+int add_read_jar(read_jars* read, const char* path)
 {
     struct stat info;
     if (stat(path, &info) != 0 || !S_ISREG(info.st_mode))
         return 0;
-    for (size_t i = 0; i < jars->count; ++i) {
-        if (jars->devices[i] == info.st_dev && jars->inodes[i] == info.st_ino)
+    for (size_t i = 0; i < read->count; ++i) {
+        if (read->jars[i].device == info.st_dev && read->jars[i].inode == info.st_ino)
             return 0;
     }
-    if (jars->count == jars->capacity) {
-        const size_t capacity = jars->capacity > 0 ? jars->capacity * 2 : 16;
-        auto* devices = static_cast<dev_t*>(std::realloc(jars->devices, capacity * sizeof(dev_t)));
-        if (devices != nullptr)
-            jars->devices = devices;
-        auto* inodes = devices != nullptr ? static_cast<ino_t*>(std::realloc(jars->inodes, capacity * sizeof(ino_t)))
-                                          : nullptr;
-        if (inodes == nullptr)
+    if (read->count == read->capacity) {
+        const size_t capacity = read->capacity > 0 ? read->capacity * 2 : 16;
+        auto* jars = static_cast<read_jar*>(std::malloc(capacity * sizeof(read_jar)));
+        if (jars == nullptr)
             return -1;
-        jars->inodes = inodes;
-        jars->capacity = capacity;
+        if (read->count > 0)
+            std::memcpy(jars, read->jars, read->count * sizeof(read_jar));
+        std::free(read->jars);
+        read->jars = jars;
+        read->capacity = capacity;
     }
-    jars->devices[jars->count] = info.st_dev;
-    jars->inodes[jars->count++] = info.st_ino;
+    read->jars[read->count++] = read_jar{info.st_dev, info.st_ino};
     return 1;
 }
 
 // Adds the jars that the manifest of the jar at `path` names in Class-Path,
 // each with its file state and, after it, those it names in turn: the class
 // loader searches them as entries of the class path, and an AOT cache does
-// not check them. A jar whose manifest cannot be read, and a piece that
+// not check them (a VM that maps a dynamic archive does, and would reject
+// it). A jar whose manifest cannot be read, and a piece that
 // leaves the jar out, add nothing more: the class loader takes no jar from
 // such a manifest. Returns 0, or -1 when memory ran out.
 int add_manifest_class_path(uint64_t* digest, const char* path, read_jars* jars)
@@ -511,7 +513,7 @@ const char* find_class_path(const JavaVMOption* options, int32_t option_count)
 }
 
 int make_class_cache_digest(const char* vm_library, const char* main_class, const JavaVMOption* options,
-                            int32_t option_count, class_cache_kind kind, uint64_t* digest)
+                            int32_t option_count, uint64_t* digest)
 {
     char path[PATH_MAX];
     struct stat library;
@@ -529,18 +531,15 @@ int make_class_cache_digest(const char* vm_library, const char* main_class, cons
         add_text(&result, options[i].optionString);
     for (const char* variable : option_variables)
         add_variable(&result, variable);
-    // A VM that maps a dynamic archive checks the jars that manifests name
-    // against it itself.
     read_jars jars{};
     int outcome = 0;
     for (const char* entry = find_class_path(options, option_count); outcome == 0 && entry != nullptr;) {
         entry = take_class_path_entry(entry, path);
         add_file_state(&result, path);
-        if (kind == class_cache_aot_cache && path[0] != '\0')
+        if (path[0] != '\0')
             outcome = add_manifest_class_path(&result, path, &jars);
     }
-    std::free(jars.devices);
-    std::free(jars.inodes);
+    std::free(jars.jars);
     if (outcome != 0) {
         errno = ENOMEM;
         return -1;
@@ -570,8 +569,8 @@ int plan_class_cache(const char* folder, const char* vm_library, const char* mai
                                   plan->java[0] != '\0' ? plan->java : "bin/java");
     if (open_class_cache_folder(folder, plan) != 0)
         return -1;
-    if (make_class_cache_digest(vm_library, main_class, options, option_count, plan->kind, &plan->digest) != 0)
-        return refuse_class_cache(plan, "%s", std::strerror(errno));
+    if (make_class_cache_digest(vm_library, main_class, options, option_count, &plan->digest) != 0)
+        return refuse_class_cache(plan, "%s", errno == ENOMEM ? "out of memory" : std::strerror(errno));
 
     if (plan->folder >= 0) {
         DIR* scan = nullptr;
@@ -580,9 +579,10 @@ int plan_class_cache(const char* folder, const char* vm_library, const char* mai
             ++plan->leftovers;
             plan->renew |= found.mark && found.digest == plan->digest;
         }
-        // Another launch records, makes or copies this cache: by the time
-        // this one ends it will be there.
-        plan->making = is_class_cache_being_made(plan);
+        // Another launch records this AOT cache, or its maker makes it: by
+        // the time this one ends it will be there. (Another launch copying a
+        // dynamic archive is done in a moment.)
+        plan->making = plan->kind == class_cache_aot_cache && is_class_cache_being_made(plan);
         if (plan->making)
             return 0;
         if (!plan->renew && open_class_cache_archive(plan) != 0)

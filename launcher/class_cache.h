@@ -102,9 +102,9 @@ struct class_cache_plan {
     int archive;              // read-only descriptor of the whole cache to map; -1 when this
                               // launch writes or records one
     bool renew;               // a launch died while using the cache: it is written anew
-    bool making;              // another launch holds a temporary file of this digest (it
-                              // records, makes or copies the cache): this one goes without
-                              // it, and `used` is false
+    bool making;              // AOT cache: another launch holds a temporary file of this
+                              // digest (it records, or its maker makes the cache): this one
+                              // goes without it, and `used` is false
     int32_t leftovers;        // files left in the folder by launches that died (see
                               // next_class_cache_leftover)
     char java[PATH_MAX];      // AOT cache: the JDK's bin/java, which makes it
@@ -236,7 +236,7 @@ int open_class_cache_folder(const char* folder, class_cache_plan* plan);
 // does.
 const char* find_class_path(const JavaVMOption* options, int32_t option_count);
 
-// Sets *digest to the digest of what makes a cache of `kind` valid: the VM
+// Sets *digest to the digest of what makes a cache valid: the VM
 // library's path, size, modification time and inode, and the modification
 // time of its folder, which holds the base archives a cache is made on top
 // of; the main class, as another program loads other classes; the options,
@@ -244,13 +244,13 @@ const char* find_class_path(const JavaVMOption* options, int32_t option_count);
 // (JAVA_TOOL_OPTIONS, _JAVA_OPTIONS); and for each class-path entry whether
 // it exists, its size, modification and change times, device and inode, so
 // that a jar replaced by one of the same size and time (cp -p, rsync -a)
-// changes it. For an AOT cache, each class-path jar is followed by the jars
-// its manifest names in Class-Path, each with its path and the same state,
-// and those they name in turn, each jar read once. Returns 0, or -1 with
+// changes it; each class-path jar is followed by the jars its manifest
+// names in Class-Path, each with its path and the same state, and those they
+// name in turn, each jar read once. Returns 0, or -1 with
 // errno set when the library or its folder cannot be examined or memory ran
 // out.
 int make_class_cache_digest(const char* vm_library, const char* main_class, const JavaVMOption* options,
-                            int32_t option_count, class_cache_kind kind, uint64_t* digest);
+                            int32_t option_count, uint64_t* digest);
 
 // A file that a launch which died left in the cache folder: a temporary
 // archive (DIGEST.RANDOM.tmp, or DIGEST.PID.tmp of earlier versions) or the
