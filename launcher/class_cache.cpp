@@ -50,7 +50,8 @@ constexpr const char* unarchivable_option_prefixes[] = {"--patch-module", "--lim
 constexpr const char* option_variables[] = {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"};
 
 // FNV-1a, 64 bits: small, and enough to tell one launch configuration from
-// another; the VM itself checks the archive it maps against the class path.
+// another. (A VM checks a dynamic archive it maps against the class path's
+// jars itself, but no AOT cache.)
 constexpr uint64_t fnv_offset_basis = 0xcbf29ce484222325u;
 constexpr uint64_t fnv_prime = 0x100000001b3u;
 

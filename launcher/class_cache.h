@@ -29,11 +29,12 @@
 // a program that starts java with them hands them to another process. So a
 // path of a descriptor never names that process's own descriptors: the VM
 // reads the cache, and records, through /proc/self/task/PID/fd/N, PID this
-// process's first thread, which in any other process names nothing (its
-// VM then goes without, quietly); it writes a dynamic archive into
-// /proc/PID/fd/M, which in another process names this launch's memory file
-// while the launch lives, so that a VM there, which ends the process with
-// status 1 when it cannot write its archive, ends as it would have.
+// process's first thread, which names nothing in another process, as none
+// has a thread of that number while this one lives (its VM then goes
+// without, quietly); it writes a dynamic archive into /proc/PID/fd/M, which
+// in another process names this launch's memory file while the launch
+// lives, so that a VM there, which ends the process with status 1 when it
+// cannot write its archive, ends as it would have.
 //
 // The cache never changes how a program ends or what it prints. A missing
 // dynamic archive is written by the VM at exit into a file in memory (a
