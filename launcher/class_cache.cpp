@@ -431,11 +431,12 @@ void remove_leftovers(const class_cache_plan* plan)
     class_cache_leftover found;
     while (next_class_cache_leftover(plan, &scan, &found) == 1) {
         unlinkat(plan->folder, found.name, 0);
-        for (const char* suffix : class_cache_suffixes) {
-            char name[NAME_MAX + 1];
-            write_class_cache_name(found.digest, 0, suffix, name);
-            if (found.mark)
+        if (found.mark) {
+            for (const char* suffix : class_cache_suffixes) {
+                char name[NAME_MAX + 1];
+                write_class_cache_name(found.digest, 0, suffix, name);
                 unlinkat(plan->folder, name, 0);
+            }
         }
     }
 }
