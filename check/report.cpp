@@ -383,31 +383,46 @@ void print_class_cache()
         std::printf("  not planned: the VM library cannot be used\n");
         return;
     }
-    if (!plan.used) {
+    if (!plan.used && !plan.making) {
         print_line("  not used: ", plan.refusal);
         return;
     }
     if (plan.folder < 0)
         std::printf("  folder: missing; a launch makes it, mode 0700\n");
+    const bool aot = plan.kind == class_cache_aot_cache;
     char name[NAME_MAX + 1];
-    write_class_cache_name(plan.digest, 0, "jsa", name);
+    write_class_cache_name(plan.digest, 0, class_cache_suffixes[plan.kind], name);
     std::fputs("  archive: ", stdout);
+    const char* missing = aot ? " (missing: a launch records what main loads, and once it has ended the JDK's java "
+                                "makes this AOT cache from the record, the launch not waiting)\n"
+                              : " (missing: a launch writes it once main has run)\n";
     print_line(folder, ("/" + std::string(name)).c_str(),
-               plan.archive >= 0 ? " (exists)\n"
-               : plan.renew      ? " (a launch that used it died: a launch writes it anew once main has run)\n"
-                                 : " (missing: a launch writes it once main has run)\n");
+               plan.making         ? " (another launch records it, or its maker makes it: a launch goes without it meanwhile)\n"
+               : plan.archive >= 0 ? " (exists)\n"
+               : plan.renew        ? " (a launch that used it died: a launch writes it anew once main has run)\n"
+                                   : missing);
     DIR* scan = nullptr;
     class_cache_leftover found;
     while (next_class_cache_leftover(&plan, &scan, &found) == 1) {
         print_line("  left by a launch that died: ", (std::string(folder) + "/" + found.name).c_str(),
                    found.mark ? " (a launch removes it, and the archive it names)\n" : " (a launch removes it)\n");
     }
-    print_line("  option added first: ", class_cache_quiet_option);
-    if (plan.archive >= 0)
-        std::printf("  option added last: -XX:SharedArchiveFile=/proc/self/fd/%d (the archive, opened)\n", plan.archive);
-    else
-        std::printf("  option added last: -XX:ArchiveClassesAtExit=/proc/self/fd/N (a file in memory, copied to the "
+    if (plan.making)
+        return;
+    // PID stands for the launch's process, N for a descriptor of its own.
+    print_line("  option added first: ", class_cache_quiet_options[plan.kind]);
+    if (!aot && plan.archive >= 0)
+        std::printf("  option added last: -XX:SharedArchiveFile=/proc/self/task/PID/fd/N (the archive, opened)\n");
+    else if (!aot)
+        std::printf("  option added last: -XX:ArchiveClassesAtExit=/proc/PID/fd/N (a file in memory, copied to the "
                     "archive once main has run)\n");
+    else if (plan.archive >= 0)
+        std::printf("  options added last: -XX:AOTMode=auto -XX:AOTCache=/proc/self/task/PID/fd/N (the cache, "
+                    "opened)\n");
+    else
+        print_line("  options added last: -XX:AOTMode=record -XX:AOTConfiguration=/proc/self/task/PID/fd/N (a file in "
+                   "memory; the line the VM prints once it has recorded is kept out); then ", plan.java,
+                   " -XX:AOTMode=create with the same options makes the cache\n");
 }
 
 // When velta-java tells the service manager that the program is ready. The

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// The class cache's plan and its steps; the folder and the archive file have
-// files of their own.
+// The class cache's plan and its steps; the folder, the cache file and the
+// making of an AOT cache have files of their own.
 #include "launcher/class_cache.h"
+#include "launcher/jar.h"
 #include "platform/platform.h"
 
 #include <dirent.h>
@@ -21,8 +22,10 @@
 
 namespace {
 
-// The oldest JDK whose dynamic archives this cache has been tried with.
+// The oldest JDK whose dynamic archives this cache has been tried with, and
+// the first whose AOT caches it keeps instead.
 constexpr int oldest_java_major = 17;
+constexpr int first_aot_cache_major = 25;
 
 constexpr char class_path_prefix[] = "-Djava.class.path=";
 
@@ -37,6 +40,9 @@ constexpr const char* sharing_option_prefixes[] = {
     "-XX:+DynamicDumpSharedSpaces", "-XX:+DumpSharedSpaces",
 };
 constexpr const char* options_file_prefixes[] = {"-XX:Flags=", "-XX:VMOptionsFile="};
+// Options with which a VM that is to write an archive or record does not
+// start ("Cannot use the following option when dumping the shared archive").
+constexpr const char* unarchivable_option_prefixes[] = {"--patch-module", "--limit-modules", "--upgrade-module-path"};
 
 // The variables from which HotSpot takes options in a JNI launch, the first
 // before the options it is handed, the second after them. (JDK_JAVA_OPTIONS
@@ -44,7 +50,8 @@ constexpr const char* options_file_prefixes[] = {"-XX:Flags=", "-XX:VMOptionsFil
 constexpr const char* option_variables[] = {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"};
 
 // FNV-1a, 64 bits: small, and enough to tell one launch configuration from
-// another; the VM itself checks the archive it maps against the class path.
+// another. (A VM checks a dynamic archive it maps against the class path's
+// jars itself, but no AOT cache.)
 constexpr uint64_t fnv_offset_basis = 0xcbf29ce484222325u;
 constexpr uint64_t fnv_prime = 0x100000001b3u;
 
@@ -90,6 +97,73 @@ void add_file_state(uint64_t* digest, const char* path)
     }
 }
 
+// The jars whose manifests a digest has read, by device and inode, so that
+// each is read once however many manifests name it, and a manifest that
+// names a jar that names it back ends.
+struct read_jar {
+    dev_t device;
+    ino_t inode;
+};
+struct read_jars {
+    read_jar* jars;
+    size_t count;
+    size_t capacity;
+};
+
+// Adds `path` to *read unless it is there, or is no regular file. Returns 1
+// when added, 0 when not, -1 when memory ran out.
+int add_read_jar(read_jars* read, const char* path)
+{
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode))
+        return 0;
+    for (size_t i = 0; i < read->count; ++i) {
+        if (read->jars[i].device == info.st_dev && read->jars[i].inode == info.st_ino)
+            return 0;
+    }
+    if (read->count == read->capacity) {
+        const size_t capacity = read->capacity > 0 ? read->capacity * 2 : 16;
+        auto* jars = static_cast<read_jar*>(std::malloc(capacity * sizeof(read_jar)));
+        if (jars == nullptr)
+            return -1;
+        if (read->count > 0)
+            std::memcpy(jars, read->jars, read->count * sizeof(read_jar));
+        std::free(read->jars);
+        read->jars = jars;
+        read->capacity = capacity;
+    }
+    read->jars[read->count++] = read_jar{info.st_dev, info.st_ino};
+    return 1;
+}
+
+// Adds the jars that the manifest of the jar at `path` names in Class-Path,
+// each with its file state and, after it, those it names in turn: the class
+// loader searches them as entries of the class path, and an AOT cache does
+// not check them (a VM that maps a dynamic archive does, and would reject
+// it). A jar whose manifest cannot be read, and a piece that
+// leaves the jar out, add nothing more: the class loader takes no jar from
+// such a manifest. Returns 0, or -1 when memory ran out.
+int add_manifest_class_path(uint64_t* digest, const char* path, read_jars* jars)
+{
+    const int added = add_read_jar(jars, path);
+    if (added <= 0)
+        return added;
+    char* value = nullptr;
+    int32_t count = 0;
+    char** paths = nullptr;
+    int result = read_jar_class_path(path, &value);
+    if (result == 0 && value != nullptr)
+        result = resolve_jar_class_path(path, value, &count, &paths);
+    for (int32_t i = 0; result == 0 && i < count; ++i) {
+        add_text(digest, paths[i]);
+        add_file_state(digest, paths[i]);
+        result = add_manifest_class_path(digest, paths[i], jars) == 0 ? 0 : jar_out_of_memory;
+    }
+    std::free(value);
+    free_jar_class_path(count, paths);
+    return result == jar_out_of_memory ? -1 : 0;
+}
+
 void add_variable(uint64_t* digest, const char* name)
 {
     const char* value = std::getenv(name);
@@ -116,6 +190,16 @@ bool copy_ancestor(const char* path, int levels, char (&ancestor)[PATH_MAX])
     std::memcpy(ancestor, path, end);
     ancestor[end] = '\0';
     return true;
+}
+
+// Copies to `java` the java command of the JDK whose VM library file is
+// `vm_library` (JDK/lib/server/libjvm.so). Returns false when the path would
+// be too long.
+bool find_java_command(const char* vm_library, char (&java)[PATH_MAX])
+{
+    static const char command[] = "/bin/java";
+    return copy_ancestor(vm_library, 3, java) && std::strlen(java) + sizeof command <= sizeof java
+        && std::strcat(java, command) != nullptr;
 }
 
 // Copies the class-path entry that starts at `entry` into `path` and
@@ -168,6 +252,10 @@ const char* find_sharing_cause(const char* option)
     for (const char* prefix : options_file_prefixes) {
         if (std::strncmp(option, prefix, std::strlen(prefix)) == 0)
             return "names a file of options, which may set class-data sharing";
+    }
+    for (const char* prefix : unarchivable_option_prefixes) {
+        if (std::strncmp(option, prefix, std::strlen(prefix)) == 0)
+            return "keeps a VM from making a cache (it would not start)";
     }
     return nullptr;
 }
@@ -294,16 +382,45 @@ int refuse_class_path(class_cache_plan* plan, const char* class_path)
     return 0;
 }
 
-// Returns a new "PREFIX/proc/self/fd/DESCRIPTOR", or null when memory runs
-// out.
-char* make_descriptor_option(const char* prefix, int descriptor)
+// How another process that is handed the VM's options (a program that
+// starts java with its own input arguments) reaches a path of a descriptor.
+enum descriptor_reach {
+    // Through /proc/self/task/PID/fd/N, PID this process's first thread: no
+    // other process has a thread of that number while this one lives. The
+    // VM there finds nothing, and goes without a cache or its record.
+    reached_by_this_process,
+    // Through /proc/PID/fd/N: while this process lives, this descriptor, so
+    // that a VM there writes its dynamic archive into this launch's memory
+    // file, which this launch's own VM writes anew at its end, instead of
+    // ending with status 1 or writing into a file of its own at N.
+    reached_by_others_too,
+};
+
+// Returns a new PREFIX followed by the path of `descriptor`, or null when
+// memory runs out.
+char* make_descriptor_option(const char* prefix, int descriptor, descriptor_reach reach)
 {
-    static const char format[] = "%s/proc/self/fd/%d";
-    const int length = std::snprintf(nullptr, 0, format, prefix, descriptor);
-    char* option = length < 0 ? nullptr : static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
-    if (option != nullptr)
-        std::snprintf(option, static_cast<size_t>(length) + 1, format, prefix, descriptor);
+    char path[64];
+    if (reach == reached_by_this_process)
+        std::snprintf(path, sizeof path, "/proc/self/task/%d/fd/%d", static_cast<int>(getpid()), descriptor);
+    else
+        std::snprintf(path, sizeof path, "/proc/%d/fd/%d", static_cast<int>(getpid()), descriptor);
+    const size_t prefix_length = std::strlen(prefix);
+    const size_t path_size = std::strlen(path) + 1;
+    char* option = static_cast<char*>(std::malloc(prefix_length + path_size));
+    if (option != nullptr) {
+        std::memcpy(option, prefix, prefix_length);
+        std::memcpy(option + prefix_length, path, path_size);
+    }
     return option;
+}
+
+// Returns a new copy of `text`, or null when memory runs out.
+char* copy_text(const char* text)
+{
+    const size_t size = std::strlen(text) + 1;
+    char* copy = static_cast<char*>(std::malloc(size));
+    return copy != nullptr ? static_cast<char*>(std::memcpy(copy, text, size)) : nullptr;
 }
 
 // Removes what launches that died left in the folder, with the archive that
@@ -315,9 +432,11 @@ void remove_leftovers(const class_cache_plan* plan)
     while (next_class_cache_leftover(plan, &scan, &found) == 1) {
         unlinkat(plan->folder, found.name, 0);
         if (found.mark) {
-            char name[NAME_MAX + 1];
-            write_class_cache_name(found.digest, 0, "jsa", name);
-            unlinkat(plan->folder, name, 0);
+            for (const char* suffix : class_cache_suffixes) {
+                char name[NAME_MAX + 1];
+                write_class_cache_name(found.digest, 0, suffix, name);
+                unlinkat(plan->folder, name, 0);
+            }
         }
     }
 }
@@ -414,12 +533,18 @@ int make_class_cache_digest(const char* vm_library, const char* main_class, cons
         add_text(&result, options[i].optionString);
     for (const char* variable : option_variables)
         add_variable(&result, variable);
-    // The jars that a jar's manifest names in Class-Path belong here too,
-    // after the jar that names them: the VM searches them as entries of the
-    // class path.
-    for (const char* entry = find_class_path(options, option_count); entry != nullptr;) {
+    read_jars jars{};
+    int outcome = 0;
+    for (const char* entry = find_class_path(options, option_count); outcome == 0 && entry != nullptr;) {
         entry = take_class_path_entry(entry, path);
         add_file_state(&result, path);
+        if (path[0] != '\0')
+            outcome = add_manifest_class_path(&result, path, &jars);
+    }
+    std::free(jars.jars);
+    if (outcome != 0) {
+        errno = ENOMEM;
+        return -1;
     }
     *digest = result;
     return 0;
@@ -439,10 +564,15 @@ int plan_class_cache(const char* folder, const char* vm_library, const char* mai
         return refuse_class_cache(plan, "no JDK version found for %s", vm_library);
     if (major < oldest_java_major)
         return refuse_class_cache(plan, "JDK %d is older than %d", major, oldest_java_major);
+    plan->kind = major >= first_aot_cache_major ? class_cache_aot_cache : class_cache_dynamic_archive;
+    if (plan->kind == class_cache_aot_cache
+        && (!find_java_command(vm_library, plan->java) || faccessat(AT_FDCWD, plan->java, X_OK, AT_EACCESS) != 0))
+        return refuse_class_cache(plan, "the JDK has no %s that this user may run, which makes the cache",
+                                  plan->java[0] != '\0' ? plan->java : "bin/java");
     if (open_class_cache_folder(folder, plan) != 0)
         return -1;
     if (make_class_cache_digest(vm_library, main_class, options, option_count, &plan->digest) != 0)
-        return refuse_class_cache(plan, "%s", std::strerror(errno));
+        return refuse_class_cache(plan, "%s", errno == ENOMEM ? "out of memory" : std::strerror(errno));
 
     if (plan->folder >= 0) {
         DIR* scan = nullptr;
@@ -451,6 +581,12 @@ int plan_class_cache(const char* folder, const char* vm_library, const char* mai
             ++plan->leftovers;
             plan->renew |= found.mark && found.digest == plan->digest;
         }
+        // Another launch records this AOT cache, or its maker makes it: by
+        // the time this one ends it will be there. (Another launch copying a
+        // dynamic archive is done in a moment.)
+        plan->making = plan->kind == class_cache_aot_cache && is_class_cache_being_made(plan);
+        if (plan->making)
+            return 0;
         if (!plan->renew && open_class_cache_archive(plan) != 0)
             return -1;
     }
@@ -467,6 +603,7 @@ int ready_class_cache(class_cache_plan* plan, JavaVMInitArgs* args)
     if (plan->folder < 0 && make_folder(plan) != 0)
         return -1;
     remove_leftovers(plan);
+    const bool aot = plan->kind == class_cache_aot_cache;
     if (plan->archive >= 0) {
         plan->mark = create_class_cache_file(plan, "map", plan->mark_name);
         if (plan->mark < 0)
@@ -477,29 +614,59 @@ int ready_class_cache(class_cache_plan* plan, JavaVMInitArgs* args)
             return refuse_class_cache(plan, "%s", std::strerror(errno));
     }
 
+    // The options the cache adds: one first, one or two last.
+    char* added[3] = {copy_text(class_cache_quiet_options[plan->kind])};
+    int32_t last_count = 1;
+    if (!aot) {
+        added[1] = plan->archive >= 0
+            ? make_descriptor_option("-XX:SharedArchiveFile=", plan->archive, reached_by_this_process)
+            : make_descriptor_option("-XX:ArchiveClassesAtExit=", plan->memory_file, reached_by_others_too);
+    } else if (plan->archive >= 0) {
+        added[1] = copy_text("-XX:AOTMode=auto");
+        added[2] = make_descriptor_option("-XX:AOTCache=", plan->archive, reached_by_this_process);
+        last_count = 2;
+    } else {
+        added[1] = copy_text("-XX:AOTMode=record");
+        added[2] = make_descriptor_option("-XX:AOTConfiguration=", plan->memory_file, reached_by_this_process);
+        last_count = 2;
+    }
     const int32_t count = args->nOptions;
-    auto* options = count <= INT32_MAX - 2
-                      ? static_cast<JavaVMOption*>(std::calloc(static_cast<size_t>(count) + 2, sizeof(JavaVMOption)))
-                      : nullptr;
-    char* first = static_cast<char*>(std::malloc(sizeof class_cache_quiet_option));
-    char* last = plan->archive >= 0 ? make_descriptor_option("-XX:SharedArchiveFile=", plan->archive)
-                                    : make_descriptor_option("-XX:ArchiveClassesAtExit=", plan->memory_file);
-    if (options == nullptr || first == nullptr || last == nullptr) {
+    auto* options = count <= INT32_MAX - 3 ? static_cast<JavaVMOption*>(std::calloc(
+                        static_cast<size_t>(count) + 1 + static_cast<size_t>(last_count), sizeof(JavaVMOption)))
+                                           : nullptr;
+    bool complete = options != nullptr;
+    for (int32_t i = 0; i <= last_count; ++i)
+        complete = complete && added[i] != nullptr;
+    // Started last: a maker that is never asked makes nothing.
+    const bool recording = aot && plan->archive < 0;
+    errno = ENOMEM;
+    if (complete && recording)
+        complete = start_class_cache_maker(plan, args->options, count) == 0;
+    if (!complete) {
+        const int error = errno;
         std::free(options);
-        std::free(first);
-        std::free(last);
+        for (char* option : added)
+            std::free(option);
         if (plan->mark >= 0)
             unlinkat(plan->folder, plan->mark_name, 0);
-        return refuse_class_cache(plan, "out of memory");
+        return refuse_class_cache(plan, "%s", error == ENOMEM ? "out of memory" : std::strerror(error));
     }
-    std::memcpy(first, class_cache_quiet_option, sizeof class_cache_quiet_option);
-    options[0].optionString = first;
+    if (recording) {
+        // The VM prints this on standard output once it has recorded, as
+        // "%s AOTConfiguration recorded: %s", the first empty.
+        char line[128];
+        const int length = std::snprintf(line, sizeof line, " AOTConfiguration recorded: %s\n",
+                                         added[2] + sizeof "-XX:AOTConfiguration=" - 1);
+        drop_vm_output_line(line, static_cast<size_t>(length));
+    }
+    options[0].optionString = added[0];
     if (count > 0)
         std::memcpy(options + 1, args->options, static_cast<size_t>(count) * sizeof(JavaVMOption));
-    options[count + 1].optionString = last;
+    for (int32_t i = 1; i <= last_count; ++i)
+        options[count + i].optionString = added[i];
     std::free(args->options);
     args->options = options;
-    args->nOptions = count + 2;
+    args->nOptions = count + 1 + last_count;
     return 0;
 }
 
@@ -514,6 +681,8 @@ int finish_class_cache(class_cache_plan* plan, bool keep)
         close(plan->mark);
         plan->mark = -1;
     }
+    if (plan->maker >= 0)
+        return ask_class_cache_maker(plan, keep && is_whole_class_cache_record(plan->memory_file));
     if (!keep || plan->memory_file < 0)
         return 0;
     const char* folder = plan->folder_path;
@@ -531,12 +700,14 @@ void empty_class_cache_plan(class_cache_plan* plan)
     plan->folder = -1;
     plan->archive = -1;
     plan->memory_file = -1;
+    plan->maker = -1;
     plan->mark = -1;
 }
 
 void free_class_cache_plan(class_cache_plan* plan)
 {
-    const int descriptors[] = {plan->holder, plan->folder, plan->archive, plan->memory_file, plan->mark};
+    // A maker whose connection closes unasked makes nothing.
+    const int descriptors[] = {plan->holder, plan->folder, plan->archive, plan->memory_file, plan->maker, plan->mark};
     for (const int descriptor : descriptors) {
         if (plan->set && descriptor >= 0)
             close(descriptor);

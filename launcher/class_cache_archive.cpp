@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The archive file: when one is whole, opening the one to map, whether the VM
-// mapped it, and keeping the one the VM wrote into memory.
+// The cache file: when one is whole, opening the one to map, whether the VM
+// mapped it, and keeping the dynamic archive the VM wrote into memory.
 #include "launcher/class_cache.h"
 
 #include <fcntl.h>
@@ -24,6 +24,12 @@ namespace {
 // header last, after every region.
 constexpr uint32_t dynamic_archive_magic = 0xf00baba8;
 
+// An AOT cache is a static archive, and its record (an AOT configuration)
+// one too, with a number of its own; HotSpot writes their headers last too.
+// A later JDK checks a cache's length and its version itself.
+constexpr uint32_t static_archive_magic = 0xf00baba2;
+constexpr uint32_t aot_configuration_magic = 0xcafea07c;
+
 // JDK 17 (header version 11) maps an archive without comparing its length
 // with its header, and dies of SIGBUS on one cut short. Its header holds 7
 // regions of 72 bytes from byte 16 on, each with its offset in the file at
@@ -41,7 +47,8 @@ bool is_owned_by_this_user_or_root(const struct stat& info)
 }
 
 // 64 bits that no other launch, in any PID namespace, is likely to draw; a
-// name made of them is still created with O_EXCL.
+// name made of them is still created with O_EXCL. Never 0, which names the
+// cache itself (see write_class_cache_name).
 uint64_t draw_random()
 {
     uint64_t value = 0;
@@ -51,7 +58,7 @@ uint64_t draw_random()
         value = static_cast<uint64_t>(now.tv_nsec) * 0x9e3779b97f4a7c15u ^ static_cast<uint64_t>(now.tv_sec) << 20
               ^ static_cast<uint64_t>(getpid());
     }
-    return value;
+    return value != 0 ? value : 1;
 }
 
 // Copies `length` bytes of `from`, from its start, to `to`. Returns 0, or -1
@@ -72,13 +79,63 @@ int copy_file(int from, int to, off_t length)
     return 0;
 }
 
-// Sums the bytes of `file` from its start to its end, as read through the
-// descriptor (never mapped, so that a file cut short meanwhile reads short
-// instead of killing the process). Four lanes of 64 bits, each word mixed in
-// by a multiplication with an odd constant and a rotation, both of which
-// lose nothing: a changed word always changes its lane. Returns 0, or -1
-// with errno set.
-int sum_file(int file, uint64_t* sum)
+// A cache, DIGEST.jsa or DIGEST.aot, comes with DIGEST.sum, which holds the
+// sum of its bytes, so that a cache whose bytes changed after it was kept is
+// never handed to the VM, which would crash on it or load broken classes
+// from it.
+
+// Whether the sum file of the plan's archive, a regular file of this user's
+// that only they may write, holds `sum`.
+bool holds_sum(const class_cache_plan* plan, uint64_t sum)
+{
+    char name[NAME_MAX + 1];
+    write_class_cache_name(plan->digest, 0, "sum", name);
+    const int file = openat(plan->folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0)
+        return false;
+    struct stat info;
+    char text[17] = {};
+    const bool readable = fstat(file, &info) == 0 && S_ISREG(info.st_mode) && is_owned_by_this_user_or_root(info)
+        && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 && pread(file, text, 16, 0) == 16;
+    close(file);
+    char expected[17];
+    write_class_cache_sum(sum, expected);
+    return readable && std::memcmp(text, expected, 16) == 0;
+}
+
+// Writes the sum file of the plan's archive anew, holding `sum`, under a
+// temporary name that reaches the disk before it takes its own. Returns 0,
+// or -1 with errno set, leaving nothing behind.
+int keep_sum(const class_cache_plan* plan, uint64_t sum)
+{
+    char temp_name[NAME_MAX + 1];
+    char name[NAME_MAX + 1];
+    write_class_cache_name(plan->digest, 0, "sum", name);
+    const int temp = create_class_cache_file(plan, "tmp", temp_name);
+    if (temp < 0)
+        return -1;
+    char text[17];
+    write_class_cache_sum(sum, text);
+    const int result = pwrite(temp, text, 17, 0) == 17 && fsync(temp) == 0
+            && renameat(plan->folder, temp_name, plan->folder, name) == 0
+        ? 0
+        : -1;
+    const int error = errno;
+    if (result != 0)
+        unlinkat(plan->folder, temp_name, 0);
+    close(temp);
+    errno = error;
+    return result;
+}
+
+} // namespace
+
+// Read through the descriptor, never mapped, so that a file cut short
+// meanwhile reads short instead of killing the process. Four lanes of 64
+// bits, each word mixed in by a multiplication with an odd constant and a
+// rotation, both of which lose nothing: a changed word always changes its
+// lane.
+int sum_class_cache_file(int file, uint64_t* sum)
 {
     constexpr uint64_t odd = 0x9e3779b97f4a7c15u;
     uint64_t lanes[4] = {1, 2, 3, 4};
@@ -107,65 +164,17 @@ int sum_file(int file, uint64_t* sum)
     return 0;
 }
 
-// The archive DIGEST.jsa comes with DIGEST.sum, which holds the sum of its
-// bytes as 16 hexadecimal digits, so that an archive whose bytes changed
-// after it was kept is never handed to the VM, which would crash on it or
-// load broken classes from it.
-void write_sum_name(uint64_t digest, char (&name)[NAME_MAX + 1])
+void write_class_cache_sum(uint64_t sum, char (&text)[17])
 {
-    std::snprintf(name, sizeof name, "%016llx.sum", static_cast<unsigned long long>(digest));
+    for (int i = 15; i >= 0; --i, sum >>= 4)
+        text[i] = "0123456789abcdef"[sum & 15];
+    text[16] = '\n';
 }
-
-// Whether the sum file of the plan's archive, a regular file of this user's
-// that only they may write, holds `sum`.
-bool holds_sum(const class_cache_plan* plan, uint64_t sum)
-{
-    char name[NAME_MAX + 1];
-    write_sum_name(plan->digest, name);
-    const int file = openat(plan->folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (file < 0)
-        return false;
-    struct stat info;
-    char text[17] = {};
-    const bool readable = fstat(file, &info) == 0 && S_ISREG(info.st_mode) && is_owned_by_this_user_or_root(info)
-        && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 && pread(file, text, 16, 0) == 16;
-    close(file);
-    char expected[17];
-    std::snprintf(expected, sizeof expected, "%016llx", static_cast<unsigned long long>(sum));
-    return readable && std::memcmp(text, expected, 16) == 0;
-}
-
-// Writes the sum file of the plan's archive anew, holding `sum`, under a
-// temporary name that reaches the disk before it takes its own. Returns 0,
-// or -1 with errno set, leaving nothing behind.
-int keep_sum(const class_cache_plan* plan, uint64_t sum)
-{
-    char temp_name[NAME_MAX + 1];
-    char name[NAME_MAX + 1];
-    write_sum_name(plan->digest, name);
-    const int temp = create_class_cache_file(plan, "tmp", temp_name);
-    if (temp < 0)
-        return -1;
-    char text[18];
-    std::snprintf(text, sizeof text, "%016llx\n", static_cast<unsigned long long>(sum));
-    const int result = pwrite(temp, text, 17, 0) == 17 && fsync(temp) == 0
-            && renameat(plan->folder, temp_name, plan->folder, name) == 0
-        ? 0
-        : -1;
-    const int error = errno;
-    if (result != 0)
-        unlinkat(plan->folder, temp_name, 0);
-    close(temp);
-    errno = error;
-    return result;
-}
-
-} // namespace
 
 void write_class_cache_name(uint64_t digest, uint64_t middle, const char* suffix, char (&name)[NAME_MAX + 1])
 {
-    if (std::strcmp(suffix, "jsa") == 0)
-        std::snprintf(name, sizeof name, "%016llx.jsa", static_cast<unsigned long long>(digest));
+    if (middle == 0)
+        std::snprintf(name, sizeof name, "%016llx.%s", static_cast<unsigned long long>(digest), suffix);
     else
         std::snprintf(name, sizeof name, "%016llx.%016llx.%s", static_cast<unsigned long long>(digest),
                       static_cast<unsigned long long>(middle), suffix);
@@ -189,13 +198,13 @@ int create_class_cache_file(const class_cache_plan* plan, const char* suffix, ch
     return -1;
 }
 
-bool is_whole_class_cache_archive(int file)
+bool is_whole_class_cache_archive(int file, class_cache_kind kind)
 {
     uint32_t start[3];
     if (pread(file, start, sizeof start, 0) != static_cast<ssize_t>(sizeof start)
-        || start[0] != dynamic_archive_magic)
+        || start[0] != (kind == class_cache_aot_cache ? static_archive_magic : dynamic_archive_magic))
         return false;
-    if (start[2] != jdk17_header_version)
+    if (kind == class_cache_aot_cache || start[2] != jdk17_header_version)
         return true;
     unsigned char regions[jdk17_region_count * jdk17_region_size];
     struct stat info;
@@ -214,10 +223,16 @@ bool is_whole_class_cache_archive(int file)
     return true;
 }
 
+bool is_whole_class_cache_record(int file)
+{
+    uint32_t magic = 0;
+    return pread(file, &magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) && magic == aot_configuration_magic;
+}
+
 int open_class_cache_archive(class_cache_plan* plan)
 {
     char name[NAME_MAX + 1];
-    write_class_cache_name(plan->digest, 0, "jsa", name);
+    write_class_cache_name(plan->digest, 0, class_cache_suffixes[plan->kind], name);
     struct stat info;
     if (fstatat(plan->folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? 0 : refuse_class_cache(plan, "%s: %s", name, std::strerror(errno));
@@ -236,7 +251,8 @@ int open_class_cache_archive(class_cache_plan* plan)
         return refuse_class_cache(plan, "%s is not a regular file of this user's that only they may write", name);
     }
     uint64_t sum = 0;
-    if (!is_whole_class_cache_archive(file) || sum_file(file, &sum) != 0 || !holds_sum(plan, sum)) {
+    if (!is_whole_class_cache_archive(file, plan->kind) || sum_class_cache_file(file, &sum) != 0
+        || !holds_sum(plan, sum)) {
         close(file);
         return 0;
     }
@@ -284,7 +300,7 @@ int check_class_cache_mapped(class_cache_plan* plan)
     // Rejected by the VM: the next launch writes it anew, unless another
     // launch already has.
     char name[NAME_MAX + 1];
-    write_class_cache_name(plan->digest, 0, "jsa", name);
+    write_class_cache_name(plan->digest, 0, class_cache_suffixes[plan->kind], name);
     struct stat named;
     close(plan->archive);
     plan->archive = -1;
@@ -297,7 +313,8 @@ int check_class_cache_mapped(class_cache_plan* plan)
 int keep_class_cache_archive(class_cache_plan* plan)
 {
     struct stat written;
-    if (plan->memory_file < 0 || fstat(plan->memory_file, &written) != 0 || !is_whole_class_cache_archive(plan->memory_file))
+    if (plan->memory_file < 0 || fstat(plan->memory_file, &written) != 0
+        || !is_whole_class_cache_archive(plan->memory_file, class_cache_dynamic_archive))
         return 0;
     char temp_name[NAME_MAX + 1];
     char name[NAME_MAX + 1];
@@ -309,7 +326,7 @@ int keep_class_cache_archive(class_cache_plan* plan)
         return refuse_class_cache(plan, "%s", std::strerror(errno));
     int result = 1;
     uint64_t sum = 0;
-    if (sum_file(plan->memory_file, &sum) != 0 || keep_sum(plan, sum) != 0
+    if (sum_class_cache_file(plan->memory_file, &sum) != 0 || keep_sum(plan, sum) != 0
         || copy_file(plan->memory_file, temp, written.st_size) != 0 || fsync(temp) != 0
         || renameat(plan->folder, temp_name, plan->folder, name) != 0) {
         const int error = errno;

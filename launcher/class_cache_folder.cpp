@@ -140,13 +140,13 @@ int take_missing_names(folder_walk* walk, const char* first, char (&missing)[PAT
     return 0;
 }
 
-// Checks that /proc/self/fd leads to `descriptor` (the VM is given the
-// archive that way) and that this user may make files in the folder it is.
+// Checks that /proc/self/task/PID/fd leads to `descriptor` (the VM is given
+// the cache that way) and that this user may make files in the folder it is.
 // Returns 0, or -1 after refusing.
 int check_reachable_and_writable(int descriptor, const char* shown, class_cache_plan* plan)
 {
-    char path[32];
-    std::snprintf(path, sizeof path, "/proc/self/fd/%d", descriptor);
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/fd/%d", static_cast<int>(getpid()), descriptor);
     struct stat by_path;
     struct stat by_descriptor;
     if (stat(path, &by_path) != 0 || fstat(descriptor, &by_descriptor) != 0 || by_path.st_dev != by_descriptor.st_dev
@@ -181,19 +181,24 @@ const char* parse_leftover_name(const char* name, uint64_t* digest)
     return name + at + 1;
 }
 
-// True when `name` in `folder` is a regular file that no process holds
-// locked. Never opens anything else, and never blocks.
-bool is_unheld_file(int folder, const char* name)
+// Returns 1 when `name` in `folder` is a regular file that no process holds
+// locked, 0 when one that a process holds, -1 when it is anything else or
+// cannot be examined. Never opens anything but a regular file, and never
+// blocks.
+int lock_state(int folder, const char* name)
 {
     struct stat info;
     if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
-        return false;
+        return -1;
     const int file = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (file < 0)
-        return false;
-    const bool unheld = fstat(file, &info) == 0 && S_ISREG(info.st_mode) && flock(file, LOCK_SH | LOCK_NB) == 0;
+        return -1;
+    const int state = fstat(file, &info) != 0 || !S_ISREG(info.st_mode) ? -1
+                    : flock(file, LOCK_SH | LOCK_NB) == 0         ? 1
+                    : errno == EWOULDBLOCK                        ? 0
+                                                                  : -1;
     close(file);
-    return unheld;
+    return state;
 }
 
 } // namespace
@@ -311,7 +316,7 @@ int next_class_cache_leftover(const class_cache_plan* plan, DIR** scan, class_ca
     while (const dirent* entry = readdir(*scan)) {
         const char* suffix = parse_leftover_name(entry->d_name, &found->digest);
         if (suffix == nullptr || (std::strcmp(suffix, "tmp") != 0 && std::strcmp(suffix, "map") != 0)
-            || !is_unheld_file(plan->folder, entry->d_name))
+            || lock_state(plan->folder, entry->d_name) != 1)
             continue;
         std::strcpy(found->name, entry->d_name);
         found->mark = suffix[0] == 'm';
@@ -320,4 +325,24 @@ int next_class_cache_leftover(const class_cache_plan* plan, DIR** scan, class_ca
     closedir(*scan);
     *scan = nullptr;
     return 0;
+}
+
+bool is_class_cache_being_made(const class_cache_plan* plan)
+{
+    const int folder = plan->folder >= 0 ? openat(plan->folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    DIR* scan = folder >= 0 ? fdopendir(folder) : nullptr;
+    if (scan == nullptr) {
+        if (folder >= 0)
+            close(folder);
+        return false;
+    }
+    bool held = false;
+    for (const dirent* entry; !held && (entry = readdir(scan)) != nullptr;) {
+        uint64_t digest = 0;
+        const char* suffix = parse_leftover_name(entry->d_name, &digest);
+        held = suffix != nullptr && std::strcmp(suffix, "tmp") == 0 && digest == plan->digest
+            && lock_state(plan->folder, entry->d_name) == 0;
+    }
+    closedir(scan);
+    return held;
 }

@@ -901,24 +901,36 @@ piece_outcome resolve_piece(const char* folder, const char* piece, size_t length
 
 constexpr char class_path_separators[] = " \t\n\r\f";
 
-} // namespace
-
-int read_jar_manifest(const char* path, jar_manifest** manifest)
+// Reads into the reader the manifest of the jar at `path`: the last entry
+// named META-INF/MANIFEST.MF in any ASCII case, which the class library
+// reads; `launching` asks also for one of exactly that name, without which
+// java's own launcher finds none. Returns 0, jar_no_main_class when there is
+// no manifest, jar_unreadable or jar_out_of_memory.
+int read_manifest(const char* path, bool launching, manifest_reader* reader)
 {
-    *manifest = nullptr;
     zip_file zip;
     int result = open_zip(path, &zip);
     if (result != 0)
         return result;
     directory_search search{};
-    manifest_reader reader{};
     result = search_directory(&zip, &search);
-    if (result == 0 && (!search.manifest_found || !search.exact_manifest_found))
+    if (result == 0 && (!search.manifest_found || (launching && !search.exact_manifest_found)))
         result = jar_no_main_class;
     if (result == 0)
-        result = read_manifest_entry(&zip, search.manifest, &reader);
+        result = read_manifest_entry(&zip, search.manifest, reader);
     if (result == 0)
-        result = finish_manifest(&reader);
+        result = finish_manifest(reader);
+    close_zip(&zip);
+    return result;
+}
+
+} // namespace
+
+int read_jar_manifest(const char* path, jar_manifest** manifest)
+{
+    *manifest = nullptr;
+    manifest_reader reader{};
+    int result = read_manifest(path, true, &reader);
     if (result == 0 && !reader.present[main_class_attribute])
         result = jar_no_main_class;
     if (result == 0) {
@@ -927,8 +939,21 @@ int read_jar_manifest(const char* path, jar_manifest** manifest)
             result = jar_out_of_memory;
     }
     free_manifest_reader(&reader);
-    close_zip(&zip);
     return result;
+}
+
+int read_jar_class_path(const char* path, char** class_path)
+{
+    *class_path = nullptr;
+    manifest_reader reader{};
+    int result = read_manifest(path, false, &reader);
+    if (result == 0 && reader.present[class_path_attribute]) {
+        *class_path = copy_value(reader.values[class_path_attribute], false);
+        if (*class_path == nullptr)
+            result = jar_out_of_memory;
+    }
+    free_manifest_reader(&reader);
+    return result == jar_no_main_class ? 0 : result;
 }
 
 void free_jar_manifest(jar_manifest* manifest)

@@ -81,6 +81,15 @@ struct jar_manifest {
 // nothing.
 int read_jar_manifest(const char* path, jar_manifest** manifest);
 
+// Reads the Class-Path of the jar at `path` as the class loader reads it:
+// from the manifest that read_jar_manifest reads, or from one named in
+// another ASCII case, with or without Main-Class. On 0 stores in
+// *class_path a new string (owned by the caller, freed with free), or null
+// when the jar has no manifest or its manifest no Class-Path; on any other
+// result *class_path is null. Returns 0, jar_unreadable or jar_out_of_memory.
+// Logs nothing.
+int read_jar_class_path(const char* path, char** class_path);
+
 // Frees `manifest` and its strings (null is allowed).
 void free_jar_manifest(jar_manifest* manifest);
 

@@ -153,11 +153,12 @@ int continue_launch(launch_step stop)
     if (takes(launch_main_ready, stop) && launcher.main_called)
         tell_main_returned(settings.number[setting_ready]);
 
-    if (takes(launch_shutdown, stop)) {
-        if (stop_java_vm(&launcher.vm) != 0)
-            return end_launch(1);
-        finish_class_cache(&launcher.class_cache, launcher.main_called);
-    }
+    if (takes(launch_shutdown, stop) && stop_java_vm(&launcher.vm) != 0)
+        return end_launch(1);
+    // What fails here is logged and changes nothing else; System.exit takes
+    // this step in exit() (see make_class_cache_ready).
+    if (takes(launch_class_cache_finish, stop))
+        (void)finish_class_cache(&launcher.class_cache, launcher.main_called);
     return launcher.exit_status;
 }
 

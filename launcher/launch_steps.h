@@ -68,9 +68,12 @@ void plan_class_cache_use(const char* folder, void* library, const char* main_cl
                           class_cache_plan* plan);
 
 // launch_class_cache: makes ready what *plan planned and adds the cache's
-// options to *init_args; the shutdown, or an exit() once the VM has written
-// an archive, finishes the cache (finish_class_cache). A cache that cannot be made ready is
-// logged as above and changes nothing else; this step never fails.
+// options to *init_args; for a launch that records an AOT cache, starts the
+// process that makes it after the launch (start_class_cache_maker), while
+// this process is small and alone. launch_class_cache_finish, or an exit()
+// once the VM has written an archive or its record, finishes the cache
+// (finish_class_cache). A cache that cannot be made ready is logged as above
+// and changes nothing else; this step never fails.
 void make_class_cache_ready(const char* folder, class_cache_plan* plan, JavaVMInitArgs* init_args);
 
 // launch_java_command: with a main jar (`jar` not null), adds at the end of

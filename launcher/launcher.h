@@ -46,8 +46,9 @@ enum launch_step : int32_t {
     launch_main_arguments,   // make main's String[]
     launch_main_call,        // call main; an exception it leaves stays pending
     launch_main_ready,       // with ready = main, tell the service manager: main returned
-    launch_shutdown,         // detach this thread from the VM, destroy the VM,
-                             // finish the class cache
+    launch_shutdown,         // detach this thread from the VM, destroy the VM
+    launch_class_cache_finish, // keep the archive the VM wrote, or start making the
+                             // AOT cache from its record, without waiting for it
     launch_end,
 };
 

@@ -40,7 +40,7 @@ int find_jdk_vm_library(const char* name, char** jdk_vm_library)
 bool class_cache_exit_handler_registered;
 
 // System.exit ends the process in exit(), once the VM has written the
-// archive; DestroyJavaVM is never reached then.
+// archive or its record; DestroyJavaVM is never reached then.
 void finish_class_cache_at_exit()
 {
     finish_class_cache(&launcher.class_cache, launcher.main_called);
@@ -126,7 +126,7 @@ int stop_java_vm(JavaVM** vm)
         return -1;
     }
     // Waits for the application's non-daemon threads before it returns, and
-    // writes the class cache's archive, if it is to.
+    // writes the class cache's archive or record, if it is to.
     (*vm)->DestroyJavaVM();
     *vm = nullptr;
     return 0;

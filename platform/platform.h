@@ -10,6 +10,8 @@
 
 #include <dlfcn.h>
 
+#include <cstddef>
+
 // Reports one failure: `format` and what follows it as printf takes them,
 // one message without a trailing newline. Each program links the one
 // implementation that suits it: velta-java-check's writes to standard error,
@@ -37,6 +39,20 @@ void log_error_message(const char* message);
 // checks a start. The report may run in a signal handler, on any thread.
 using vm_exit_report = int (*)(int status);
 void set_vm_exit_report(vm_exit_report report);
+
+// Keeps the `length` bytes of `line` out of standard output and error: the
+// next write(2) of exactly those bytes to descriptor 1 or 2 is dropped, as
+// if written; later ones are written. To be called before the VM or any
+// other thread starts, for the line the VM prints once it has recorded an
+// AOT cache's configuration; a line longer than 256 bytes is not dropped.
+// velta-java and velta-java-check define write(2) themselves
+// (platform/vm_write.cpp), which applies it; in other programs it has no
+// effect.
+void drop_vm_output_line(const char* line, size_t length);
+
+// Whether a write of `count` `bytes` to `descriptor` is the line to drop;
+// true once at most. Async-signal-safe.
+bool is_dropped_vm_output(int descriptor, const void* bytes, size_t count);
 
 // glibc refuses mode 0. Binding every symbol at load time makes a broken VM
 // library fail at once, and global symbols let the VM's own libraries bind

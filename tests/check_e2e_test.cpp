@@ -232,7 +232,7 @@ TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
                           + cache + "/"),
               std::string::npos) << report;
     EXPECT_NE(report.find(".jsa (missing: a launch writes it once main has run)\n  option added first: "
-                          "-Xlog:cds=off,cds+dynamic=off\n  option added last: -XX:ArchiveClassesAtExit=/proc/self/fd/N "
+                          "-Xlog:cds=off,cds+dynamic=off\n  option added last: -XX:ArchiveClassesAtExit=/proc/PID/fd/N "
                           "(a file in memory, copied to the archive once main has run)\n"),
               std::string::npos) << report;
     EXPECT_FALSE(std::filesystem::exists(cache));
@@ -253,7 +253,7 @@ TEST(Checker, StartsTheRealVmAndResolvesMainWithoutCallingIt)
     EXPECT_EQ(launch({VELTA_JAVA, "java", scratch.file("c.conf")}).process.status, 0);
     EXPECT_NE(launch({VELTA_JAVA_CHECK, "java", scratch.file("c.conf")})
                   .process.output.find(".jsa (exists)\n  option added first: -Xlog:cds=off,cds+dynamic=off\n"
-                                       "  option added last: -XX:SharedArchiveFile=/proc/self/fd/"),
+                                       "  option added last: -XX:SharedArchiveFile=/proc/self/task/PID/fd/N (the archive, opened)\n"),
               std::string::npos);
     write_file(scratch.file("instance.conf"), "[java]\njvm=" VELTA_BUILD_JVM "\nmainclass=velta.test.InstanceMainWithoutArguments\n"
                                               "[java.classpaths]\n" VELTA_TEST_JAR "\n");

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -240,6 +242,8 @@ TEST(ClassCache, RefusesWithTheCauseAndPlansNothing)
                    "class-data sharing", "\"-XX:VMOptionsFile=a b\""},
         {"17.0.15", {"-Xmx1m", "-Xshare:off"}, "the option -Xshare:off sets class-data sharing itself"},
         {"17.0.15", {"-XX:Flags=.hotspotrc"}, "the option -XX:Flags=.hotspotrc names a file of options, which may set class-data sharing"},
+        {"17.0.15", {"--limit-modules=java.base"}, "the option --limit-modules=java.base keeps a VM from making a cache (it would not start)"},
+        {"25.0.3", {}, "the JDK has no " + jdk.root.file("jdk/bin/java") + " that this user may run, which makes the cache"},
         {"17.0.15", {folders}, "the class path holds the folder " + jdk.root.file("classes") + ", which is not empty"},
         {"17.0.15", {folders, "-Djava.class.path=" + jdk.jar}, ""},
         {"1.8.0_392", {}, "JDK 8 is older than 17"},
@@ -255,6 +259,69 @@ TEST(ClassCache, RefusesWithTheCauseAndPlansNothing)
         EXPECT_EQ(planned.used, c.refusal.empty());
         EXPECT_FALSE(std::filesystem::exists(jdk.cache)) << "planning made the folder";
         free_class_cache_plan(&planned);
+    }
+}
+
+// The making of an AOT cache, by a java of the test's own that takes a
+// second and makes what its first option asks for.
+TEST(ClassCache, AotCacheIsMadeOnceTheLaunchEndedWithoutTheLaunchWaiting)
+{
+    const struct {
+        const char* name;
+        const char* made; // -Dmade=: a whole cache, nothing, or java's status
+        bool recorded;    // the VM recorded whole
+        bool main_ran;
+        std::vector<std::string> kept;
+        const char* logged; // after "3 Not keeping class cache archive in FOLDER: JAVA "
+    } cases[] = {
+        {"made whole", "whole", true, true, {".aot", ".sum"}, ""},
+        {"java failed", "3", true, true, {}, "ended with status 3\n"},
+        {"java made nothing", "nothing", true, true, {}, "made no whole cache\n"},
+        {"main never ran", "whole", true, false, {}, ""},
+        {"nothing recorded", "whole", false, true, {}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        scratch_jdk jdk("25.0.3");
+        const std::string java = jdk.root.file("jdk/bin/java");
+        std::filesystem::create_directories(jdk.root.file("jdk/bin"));
+        write_file(java, "#!/bin/sh\nsleep 1\ncase $4 in -Dmade=whole) printf '\\242\\253\\013\\360\\0\\0\\0\\0\\0\\0\\0\\0' >\"${3#*=}\";; "
+                         "-Dmade=nothing) ;; *) exit ${4#*=};; esac\n");
+        ASSERT_EQ(chmod(java.c_str(), 0755), 0);
+        const std::string log = jdk.root.file("log");
+        setenv("VELTA_LOG_CAPTURE", log.c_str(), 1);
+        std::string made = std::string("-Dmade=") + c.made;
+        class_cache_plan planned;
+        ASSERT_EQ(plan(jdk, {made}, &planned), "");
+        JavaVMInitArgs args{JNI_VERSION_1_2, 1, static_cast<JavaVMOption*>(std::calloc(1, sizeof(JavaVMOption))), JNI_FALSE};
+        args.options[0].optionString = made.data();
+        ASSERT_EQ(ready_class_cache(&planned, &args), 0);
+        ASSERT_EQ(pwrite(planned.memory_file, "\x7c\xa0\xfe\xca", c.recorded ? 4 : 0, 0), c.recorded ? 4 : 0);
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(finish_class_cache(&planned, c.main_ran), c.recorded && c.main_ran ? 1 : 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(500));
+        // Meanwhile a launch goes without the cache.
+        class_cache_plan other;
+        plan(jdk, {made}, &other);
+        EXPECT_TRUE(other.making || !(c.recorded && c.main_ran));
+        free_class_cache_plan(&other);
+        free_class_cache_plan(&planned);
+        std::vector<std::string> suffixes;
+        for (int i = 0; i < 200 && (i == 0 || std::count(suffixes.begin(), suffixes.end(), ".tmp") > 0); ++i) {
+            usleep(20000);
+            suffixes = names_in(jdk.cache);
+            for (std::string& name : suffixes)
+                name = name.substr(name.rfind('.'));
+        }
+        EXPECT_EQ(suffixes, c.kept);
+        EXPECT_EQ(read_file(log), c.logged[0] == '\0' ? "" : "3 Not keeping class cache archive in " + jdk.cache + ": "
+                                                             + java + " " + c.logged);
+        for (int32_t i = 0; i < args.nOptions; ++i) {
+            if (args.options[i].optionString != made.data())
+                std::free(args.options[i].optionString);
+        }
+        std::free(args.options);
+        unsetenv("VELTA_LOG_CAPTURE");
     }
 }
 

@@ -289,6 +289,23 @@ TEST(JarClassPath, ResolvedAsTheClassLoaderResolvesIt)
     EXPECT_EQ(count, 0);
     EXPECT_EQ(paths, nullptr);
     EXPECT_EQ(resolve_jar_class_path((r + "gone.jar").c_str(), "a.jar", &count, &paths), jar_unreadable);
+
+    // The class loader reads Class-Path from the manifest the class library
+    // reads, whatever its case and with or without Main-Class.
+    const std::pair<std::string, std::string> manifests[] = {
+        {zip({{"META-INF/MANIFEST.MF", "Class-Path: a.jar\n"}, {"meta-inf/manifest.mf", "Class-Path: b.jar\n"}}), "b.jar"},
+        {zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\n"}}), ""},
+        {zip({{"a/B.class", "x"}}), ""},
+    };
+    for (const auto& [jar, class_path] : manifests) {
+        write_file(r + "lib.jar", jar);
+        char* value = nullptr;
+        EXPECT_EQ(read_jar_class_path((r + "lib.jar").c_str(), &value), 0);
+        EXPECT_EQ(value != nullptr ? value : "", class_path);
+        std::free(value);
+    }
+    char* none = nullptr;
+    EXPECT_EQ(read_jar_class_path((r + "gone.jar").c_str(), &none), jar_unreadable);
 }
 
 TEST(JarAllocation, EveryFailedAllocationEndsCleanly)

@@ -131,8 +131,8 @@ TEST(LauncherAllocation, EveryFailedAllocationEndsTheRunCleanly)
     const std::string command = "option -Dsun.java.command=" + scratch.file("app.jar") + " alpha beta $gamma  passed\n";
     // The VM writes the archive into a file in memory, named by a descriptor.
     const std::string creation = "version 0x00010002\nignoreUnrecognized 0\nnOptions 7\noption "
-                               + std::string(class_cache_quiet_option) + "\n" + options
-                               + "option -XX:ArchiveClassesAtExit=/proc/self/fd/N\n" + command;
+                               + std::string(class_cache_quiet_options[class_cache_dynamic_archive]) + "\n" + options
+                               + "option -XX:ArchiveClassesAtExit=/proc/PID/fd/N\n" + command;
     const std::string creation_without_cache = "version 0x00010002\nignoreUnrecognized 0\nnOptions 5\n" + options + command;
     const std::string shutdown = "DetachCurrentThread\nDestroyJavaVM\n";
     const std::string found_main = "FindClass " + slashed(long_class) + "\nGetStaticMethodID main\n";
@@ -175,8 +175,9 @@ TEST(LauncherAllocation, EveryFailedAllocationEndsTheRunCleanly)
         EXPECT_EQ(logged.empty(), completed);
         EXPECT_EQ(status, expected->second.status);
         std::string recorded = read_file(vm);
-        if (const size_t at = recorded.find("/proc/self/fd/"); at != std::string::npos)
-            recorded.replace(at + 14, recorded.find('\n', at) - at - 14, "N");
+        const std::string descriptors = "/proc/" + std::to_string(getpid()) + "/fd/";
+        if (const size_t at = recorded.find(descriptors); at != std::string::npos)
+            recorded.replace(at, recorded.find('\n', at) - at, "/proc/PID/fd/N");
         EXPECT_EQ(recorded, expected->second.after_creation);
         if (completed) {
             EXPECT_EQ(sites_per_message.size(), outcomes.size() - 1) << "a kind of failure was never driven";
