@@ -3,6 +3,7 @@
 // making of an AOT cache have files of their own.
 #include "launcher/class_cache.h"
 #include "launcher/jar.h"
+#include "launcher/text.h"
 #include "platform/platform.h"
 
 #include <dirent.h>
@@ -392,9 +393,30 @@ enum descriptor_reach {
     // Through /proc/PID/fd/N: while this process lives, this descriptor, so
     // that a VM there writes its dynamic archive into this launch's memory
     // file, which this launch's own VM writes anew at its end, instead of
-    // ending with status 1 or writing into a file of its own at N.
+    // ending with status 1 or writing into a file of its own at N. N is
+    // high (see move_to_high_descriptor).
     reached_by_others_too,
 };
+
+// Moves *descriptor to one of the highest numbers this process may open.
+// Once this process has ended, another may be given its number, and a VM
+// that a program started with this launch's options then reaches, through
+// /proc/PID/fd/N, that process's descriptor N: a number that high is one a
+// process rarely holds. Returns 0, or -1 with errno set and *descriptor
+// unchanged.
+int move_to_high_descriptor(int* descriptor)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return -1;
+    const rlim_t highest = limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > INT_MAX ? INT_MAX : limit.rlim_cur;
+    const int moved = fcntl(*descriptor, F_DUPFD_CLOEXEC, static_cast<int>(highest > 128 ? highest - 64 : highest / 2));
+    if (moved < 0)
+        return -1;
+    close(*descriptor);
+    *descriptor = moved;
+    return 0;
+}
 
 // Returns a new PREFIX followed by the path of `descriptor`, or null when
 // memory runs out.
@@ -413,14 +435,6 @@ char* make_descriptor_option(const char* prefix, int descriptor, descriptor_reac
         std::memcpy(option + prefix_length, path, path_size);
     }
     return option;
-}
-
-// Returns a new copy of `text`, or null when memory runs out.
-char* copy_text(const char* text)
-{
-    const size_t size = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(std::malloc(size));
-    return copy != nullptr ? static_cast<char*>(std::memcpy(copy, text, size)) : nullptr;
 }
 
 // Removes what launches that died left in the folder, with the archive that
@@ -610,7 +624,7 @@ int ready_class_cache(class_cache_plan* plan, JavaVMInitArgs* args)
             return refuse_class_cache(plan, "%s", std::strerror(errno));
     } else {
         plan->memory_file = memfd_create("velta-java class cache", MFD_CLOEXEC);
-        if (plan->memory_file < 0)
+        if (plan->memory_file < 0 || move_to_high_descriptor(&plan->memory_file) != 0)
             return refuse_class_cache(plan, "%s", std::strerror(errno));
     }
 
