@@ -428,18 +428,37 @@ def largest_configuration_targets(results):
     return rows
 
 
-def targets_table(results):
-    """The table, and how many targets it shows missed. A target whose
-    measurement has not been made yet is left out."""
+def targets_table(results, earlier_lines=()):
+    """The table, and how many of the targets measured now it shows missed.
+    A target whose measurement has not been made in this run keeps its row
+    of `earlier_lines` (the document's table), so that a run of some of the
+    benchmarks leaves the others' figures in place; one never measured is
+    left out. Rows keep the benchmarks' order."""
     rows = []
     if os.path.isfile(os.path.join(results, "ttm", "cases.txt")):
         rows += time_to_main_targets(results)
     if os.path.isfile(os.path.join(results, "cache", "cases.txt")):
         rows += class_cache_targets(results)
     rows += largest_configuration_targets(results)
-    lines = ["| target | measured | met |", "|---|---|---|"]
-    lines += [f"| {target} | {measured} | {met(yes)} |" for target, measured, yes in rows]
-    return lines, sum(not yes for _, _, yes in rows)
+    lines = [f"| {target} | {measured} | {met(yes)} |" for target, measured, yes in rows]
+    measured_now = {target for target, _, _ in rows}
+    lines += [line for line in earlier_lines[2:] if line.split(" | ")[0][2:] not in measured_now]
+    order = ("| time to main", "| class cache")
+    lines.sort(key=lambda line: next((i for i, start in enumerate(order) if line.startswith(start)), len(order)))
+    return ["| target | measured | met |", "|---|---|---|"] + lines, sum(not yes for _, _, yes in rows)
+
+
+def table_in(doc, name):
+    """The lines between <!-- bench:NAME --> and <!-- /bench:NAME --> in doc,
+    none when doc is None."""
+    if doc is None:
+        return []
+    with open(doc, encoding="utf-8") as file:
+        text = file.read()
+    start, end = f"<!-- bench:{name} -->\n", f"<!-- /bench:{name} -->\n"
+    if start not in text or end not in text:
+        return []
+    return text[text.index(start) + len(start):text.index(end)].splitlines()
 
 
 # ---------------------------------------------------------------------------
@@ -487,7 +506,7 @@ def main():
             elif name == "class-cache":
                 lines = class_cache_table(arguments.results)
             else:
-                lines, missed = targets_table(arguments.results)
+                lines, missed = targets_table(arguments.results, table_in(arguments.doc, "targets"))
             content = "\n".join(lines) + "\n"
             with open(path, "w", encoding="utf-8") as file:
                 file.write(content)
