@@ -13,7 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <climits>
 #include <cerrno>
 #include <cstdint>
@@ -97,7 +96,7 @@ void print_launcher_section()
     std::vector<const setting_row*> missing_sections;
     for (const setting_row& row : setting_rows) {
         const char* value = launcher.settings.text[row.key];
-        const bool given = find_config_value(section, row.name) != nullptr;
+        const bool given = launcher.settings.given[row.key];
         const bool section_missing = row.form == form_section && find_config_section(launcher.config_root, value) == nullptr;
         const char* note = given ? (section_missing ? " (no such section)" : "")
                                  : (section_missing ? " (default; no such section)" : " (default)");
@@ -140,8 +139,7 @@ void print_vm_library()
 }
 
 // The options the VM takes from one environment variable, split as the VM
-// splits them: at white space, with single or double quotes around a part
-// that holds white space (the quotes themselves dropped).
+// splits them (take_vm_option).
 struct environment_options {
     const char* variable;
     std::vector<std::string> options;
@@ -152,25 +150,15 @@ environment_options split_environment_options(const char* variable)
 {
     environment_options split{variable, {}, false};
     const char* text = std::getenv(variable);
-    while (text != nullptr && *text != '\0') {
-        while (std::isspace(static_cast<unsigned char>(*text)))
-            ++text;
-        if (*text == '\0')
-            break;
-        std::string option;
-        while (*text != '\0' && !std::isspace(static_cast<unsigned char>(*text))) {
-            if (*text != '\'' && *text != '"') {
-                option += *text++;
-                continue;
-            }
-            const char* close = std::strchr(text + 1, *text);
-            if (close == nullptr)
-                return {variable, {}, true};
-            option.append(text + 1, close);
-            text = close + 1;
-        }
-        split.options.push_back(option);
-    }
+    if (text == nullptr)
+        return split;
+    // No option is longer than the variable.
+    std::string option(std::strlen(text) + 1, '\0');
+    int taken;
+    while ((taken = take_vm_option(&text, option.data(), option.size())) == 1)
+        split.options.emplace_back(option.c_str());
+    if (taken < 0)
+        return {variable, {}, true};
     return split;
 }
 
@@ -268,9 +256,30 @@ void print_class_path(const std::vector<std::string>& entries)
     }
 }
 
+// The paths the VM's class loader takes from the main jar's Class-Path,
+// in order (see resolve_jar_class_path): the launch leaves them to the
+// class loader, the report shows them and searches them for the main class.
+struct resolved_class_path {
+    int result; // 0, jar_left_out or jar_unreadable
+    int32_t count;
+    char** paths;
+};
+
+// Returns 0, or -1 when memory ran out.
+int resolve_main_jar_class_path(resolved_class_path* resolved)
+{
+    *resolved = resolved_class_path{};
+    const jar_manifest* manifest = launcher.jar.manifest;
+    if (manifest == nullptr || manifest->class_path == nullptr)
+        return 0;
+    resolved->result = resolve_jar_class_path(launcher.jar.path, manifest->class_path, &resolved->count,
+                                              &resolved->paths);
+    return resolved->result == jar_out_of_memory ? -1 : 0;
+}
+
 // What the main jar's manifest holds and asks for, from the step that read
 // it.
-void print_jar_manifest(const main_jar& jar)
+void print_jar_manifest(const main_jar& jar, const resolved_class_path& class_path)
 {
     const jar_manifest* manifest = jar.manifest;
     if (manifest == nullptr) {
@@ -280,15 +289,15 @@ void print_jar_manifest(const main_jar& jar)
     print_line("  Main-Class: ", manifest->main_class);
     if (manifest->class_path != nullptr) {
         print_line("  Class-Path: ", manifest->class_path);
-        for (int32_t i = 0; i < jar.class_path_count; ++i) {
+        for (int32_t i = 0; i < class_path.count; ++i) {
             std::printf("    %d: ", static_cast<int>(i + 1));
-            print_line("", jar.class_path[i]);
+            print_line("", class_path.paths[i]);
         }
-        for (int32_t i = 0; i < jar.class_path_count; ++i) {
-            if (class_path_entry_kind_of(jar.class_path[i]) == entry_missing)
-                print_line("warning: Class-Path entry ", jar.class_path[i], " does not exist\n");
+        for (int32_t i = 0; i < class_path.count; ++i) {
+            if (class_path_entry_kind_of(class_path.paths[i]) == entry_missing)
+                print_line("warning: Class-Path entry ", class_path.paths[i], " does not exist\n");
         }
-        if (jar.class_path_result == jar_left_out)
+        if (class_path.result == jar_left_out)
             print_line("warning: the Class-Path of ", jar.path,
                        " names a URL scheme the VM has no handler for: the VM leaves out the jar and its "
                        "Class-Path\n");
@@ -303,12 +312,12 @@ void print_jar_manifest(const main_jar& jar)
 }
 
 // Returns 0, or -1 when memory ran out.
-int print_main_jar()
+int print_main_jar(const resolved_class_path& class_path)
 {
     if (launcher.jar.path == nullptr)
         return 0;
     print_line("Main jar: ", launcher.jar.path);
-    print_jar_manifest(launcher.jar);
+    print_jar_manifest(launcher.jar, class_path);
     // The option the launch adds after all others, the class cache's too.
     char* command = make_java_command_option(launcher.jar.path, &launcher.settings, launcher.config_path, launcher.argument_count,
                                              launcher.arguments);
@@ -320,7 +329,7 @@ int print_main_jar()
 }
 
 // Returns 0, or -1 when memory ran out.
-int print_main_class(std::vector<std::string> class_path)
+int print_main_class(std::vector<std::string> class_path, const resolved_class_path& jar_class_path)
 {
     const char* class_name = launcher.main_class;
     char* slashed = static_cast<char*>(std::malloc(std::strlen(class_name) + 1));
@@ -335,8 +344,8 @@ int print_main_class(std::vector<std::string> class_path)
     else
         print_line("Main class: ", class_name);
     // The VM's class loader searches a jar's Class-Path right after the jar.
-    if (jar.class_path_count > 0 && !class_path.empty())
-        class_path.insert(class_path.begin() + 1, jar.class_path, jar.class_path + jar.class_path_count);
+    if (jar_class_path.count > 0 && !class_path.empty())
+        class_path.insert(class_path.begin() + 1, jar_class_path.paths, jar_class_path.paths + jar_class_path.count);
     print_line("  as FindClass takes it: ", slashed);
     const std::string class_file = std::string(slashed) + ".class";
     std::free(slashed);
@@ -458,7 +467,11 @@ int print_launch_report()
     print_vm_options();
     const std::vector<std::string> class_path = class_path_entries();
     print_class_path(class_path);
-    if (print_main_jar() != 0 || print_main_class(class_path) != 0 || print_main_arguments() != 0)
+    resolved_class_path jar_class_path;
+    const bool complete = resolve_main_jar_class_path(&jar_class_path) == 0 && print_main_jar(jar_class_path) == 0
+        && print_main_class(class_path, jar_class_path) == 0 && print_main_arguments() == 0;
+    free_jar_class_path(jar_class_path.count, jar_class_path.paths);
+    if (!complete)
         return -1;
     print_class_cache();
     print_ready();

@@ -83,19 +83,20 @@ void add_time(uint64_t* digest, const timespec& time)
 
 // Adds whether `path` exists and, when it does, what tells one file from
 // another at the same path: a file replaced by a copy of the same size and
-// times (cp -p, rsync -a, tar) has another inode or change time.
-void add_file_state(uint64_t* digest, const char* path)
+// times (cp -p, rsync -a, tar) has another inode or change time. Returns
+// whether it exists, with its state in *info.
+bool add_file_state(uint64_t* digest, const char* path, struct stat* info)
 {
-    struct stat info;
-    const bool exists = stat(path, &info) == 0;
+    const bool exists = stat(path, info) == 0;
     add_number(digest, exists ? 1 : 0);
     if (exists) {
-        add_number(digest, info.st_size);
-        add_time(digest, info.st_mtim);
-        add_time(digest, info.st_ctim);
-        add_number(digest, static_cast<int64_t>(info.st_dev));
-        add_number(digest, static_cast<int64_t>(info.st_ino));
+        add_number(digest, info->st_size);
+        add_time(digest, info->st_mtim);
+        add_time(digest, info->st_ctim);
+        add_number(digest, static_cast<int64_t>(info->st_dev));
+        add_number(digest, static_cast<int64_t>(info->st_ino));
     }
+    return exists;
 }
 
 // The jars whose manifests a digest has read, by device and inode, so that
@@ -111,12 +112,11 @@ struct read_jars {
     size_t capacity;
 };
 
-// Adds `path` to *read unless it is there, or is no regular file. Returns 1
-// when added, 0 when not, -1 when memory ran out.
-int add_read_jar(read_jars* read, const char* path)
+// Adds the file `info` describes to *read unless it is there, or is no
+// regular file. Returns 1 when added, 0 when not, -1 when memory ran out.
+int add_read_jar(read_jars* read, const struct stat& info)
 {
-    struct stat info;
-    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode))
+    if (!S_ISREG(info.st_mode))
         return 0;
     for (size_t i = 0; i < read->count; ++i) {
         if (read->jars[i].device == info.st_dev && read->jars[i].inode == info.st_ino)
@@ -137,16 +137,17 @@ int add_read_jar(read_jars* read, const char* path)
     return 1;
 }
 
-// Adds the jars that the manifest of the jar at `path` names in Class-Path,
+// Adds the jars that the manifest of the jar at `path`, whose state is
+// `info`, names in Class-Path,
 // each with its file state and, after it, those it names in turn: the class
 // loader searches them as entries of the class path, and an AOT cache does
 // not check them (a VM that maps a dynamic archive does, and would reject
 // it). A jar whose manifest cannot be read, and a piece that
 // leaves the jar out, add nothing more: the class loader takes no jar from
 // such a manifest. Returns 0, or -1 when memory ran out.
-int add_manifest_class_path(uint64_t* digest, const char* path, read_jars* jars)
+int add_manifest_class_path(uint64_t* digest, const char* path, const struct stat& info, read_jars* jars)
 {
-    const int added = add_read_jar(jars, path);
+    const int added = add_read_jar(jars, info);
     if (added <= 0)
         return added;
     char* value = nullptr;
@@ -157,8 +158,9 @@ int add_manifest_class_path(uint64_t* digest, const char* path, read_jars* jars)
         result = resolve_jar_class_path(path, value, &count, &paths);
     for (int32_t i = 0; result == 0 && i < count; ++i) {
         add_text(digest, paths[i]);
-        add_file_state(digest, paths[i]);
-        result = add_manifest_class_path(digest, paths[i], jars) == 0 ? 0 : jar_out_of_memory;
+        struct stat named;
+        if (add_file_state(digest, paths[i], &named) && add_manifest_class_path(digest, paths[i], named, jars) != 0)
+            result = jar_out_of_memory;
     }
     std::free(value);
     free_jar_class_path(count, paths);
@@ -261,34 +263,6 @@ const char* find_sharing_cause(const char* option)
     return nullptr;
 }
 
-// Finds, among the options that `text` holds as the VM splits an option
-// variable (at white space; quotes, which are dropped, hold white space), one
-// that leaves the cache out, copies its start into `found` and returns why;
-// null when there is none.
-const char* find_sharing_option_in(const char* text, char (&found)[64])
-{
-    while (*text != '\0') {
-        size_t length = 0;
-        char quote = '\0';
-        for (; *text != '\0' && (quote != '\0' || (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r'
-                                                   && *text != '\f' && *text != '\v'));
-             ++text) {
-            if (quote == '\0' && (*text == '"' || *text == '\''))
-                quote = *text;
-            else if (*text == quote)
-                quote = '\0';
-            else if (length < sizeof found - 1)
-                found[length++] = *text;
-        }
-        found[length] = '\0';
-        if (const char* cause = length > 0 ? find_sharing_cause(found) : nullptr)
-            return cause;
-        while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\r' || *text == '\f' || *text == '\v')
-            ++text;
-    }
-    return nullptr;
-}
-
 // Returns the major version of the JDK whose `release` file holds `text`
 // (from its JAVA_VERSION line: "17.0.15" gives 17, "1.8.0_392" gives 8), or
 // -1 when there is no such line or it starts with no number.
@@ -353,10 +327,13 @@ int refuse_sharing_options(class_cache_plan* plan, const JavaVMOption* options, 
             return refuse_class_cache(plan, "the option %s %s", options[i].optionString, cause);
     }
     for (const char* variable : option_variables) {
+        // Only an option's start decides.
         char found[64];
         const char* text = std::getenv(variable);
-        if (const char* cause = text != nullptr ? find_sharing_option_in(text, found) : nullptr)
-            return refuse_class_cache(plan, "the option %s in %s %s", found, variable, cause);
+        while (text != nullptr && take_vm_option(&text, found, sizeof found) == 1) {
+            if (const char* cause = find_sharing_cause(found))
+                return refuse_class_cache(plan, "the option %s in %s %s", found, variable, cause);
+        }
     }
     return 0;
 }
@@ -424,7 +401,7 @@ char* make_descriptor_option(const char* prefix, int descriptor, descriptor_reac
 {
     char path[64];
     if (reach == reached_by_this_process)
-        std::snprintf(path, sizeof path, "/proc/self/task/%d/fd/%d", static_cast<int>(getpid()), descriptor);
+        write_descriptor_path(descriptor, path);
     else
         std::snprintf(path, sizeof path, "/proc/%d/fd/%d", static_cast<int>(getpid()), descriptor);
     const size_t prefix_length = std::strlen(prefix);
@@ -482,7 +459,7 @@ int make_folder(class_cache_plan* plan)
                 close(made);
             return refuse_class_cache(plan, "%s", std::strerror(error));
         }
-        if ((info.st_uid != geteuid() && info.st_uid != 0) || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        if (!is_owned_by_this_user_or_root(info) || is_writable_by_others(info)) {
             close(made);
             return refuse_class_cache(plan, "made by another user, or writable by group or others");
         }
@@ -534,12 +511,11 @@ int make_class_cache_digest(const char* vm_library, const char* main_class, cons
     char path[PATH_MAX];
     struct stat library;
     struct stat library_folder;
-    if (stat(vm_library, &library) != 0 || !copy_ancestor(vm_library, 1, path) || stat(path, &library_folder) != 0)
-        return -1;
-
     uint64_t result = fnv_offset_basis;
     add_text(&result, vm_library);
-    add_file_state(&result, vm_library);
+    if (!add_file_state(&result, vm_library, &library) || !copy_ancestor(vm_library, 1, path)
+        || stat(path, &library_folder) != 0)
+        return -1;
     add_time(&result, library_folder.st_mtim);
     add_text(&result, main_class);
     add_number(&result, option_count);
@@ -551,9 +527,9 @@ int make_class_cache_digest(const char* vm_library, const char* main_class, cons
     int outcome = 0;
     for (const char* entry = find_class_path(options, option_count); outcome == 0 && entry != nullptr;) {
         entry = take_class_path_entry(entry, path);
-        add_file_state(&result, path);
-        if (path[0] != '\0')
-            outcome = add_manifest_class_path(&result, path, &jars);
+        struct stat state;
+        if (add_file_state(&result, path, &state))
+            outcome = add_manifest_class_path(&result, path, state, &jars);
     }
     std::free(jars.jars);
     if (outcome != 0) {
@@ -616,7 +592,9 @@ int ready_class_cache(class_cache_plan* plan, JavaVMInitArgs* args)
         return -1;
     if (plan->folder < 0 && make_folder(plan) != 0)
         return -1;
-    remove_leftovers(plan);
+    // Those the plan found; any left since, the next launch removes.
+    if (plan->leftovers > 0)
+        remove_leftovers(plan);
     const bool aot = plan->kind == class_cache_aot_cache;
     if (plan->archive >= 0) {
         plan->mark = create_class_cache_file(plan, "map", plan->mark_name);

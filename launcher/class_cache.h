@@ -75,6 +75,7 @@
 #include <jni.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <cstdint>
@@ -171,11 +172,11 @@ int plan_class_cache(const char* folder, const char* vm_library, const char* mai
 
 // Makes ready what plan_class_cache planned: makes the cache folder (mode
 // 0700) when it is missing and checks it as the plan did; removes the
-// leftovers, and the cache when it is to be renewed; for a launch that maps
-// the cache, creates and locks its mark; for one that writes or records,
-// creates the memory file, and for one that records, starts the maker (see
-// start_class_cache_maker). Then puts
-// the kind's quiet option first and, last in *args:
+// leftovers the plan found, and the cache when it is to be renewed; for a
+// launch that maps the cache, creates and locks its mark; for one that
+// writes or records, creates the memory file, and for one that records,
+// starts the maker (see start_class_cache_maker). Then puts the kind's quiet
+// option first and, last in *args:
 // - a dynamic archive to map: -XX:SharedArchiveFile=/proc/self/task/PID/fd/N;
 // - one to write: -XX:ArchiveClassesAtExit=/proc/PID/fd/M;
 // - an AOT cache to map: -XX:AOTMode=auto (a cache the VM cannot use is no
@@ -225,6 +226,18 @@ void empty_class_cache_plan(class_cache_plan* plan);
 // file that the library `handle` (from dlopen) was loaded from. Returns
 // `path`, or null when it cannot be told.
 char* find_library_file(void* handle, char* path);
+
+// Whether the file or folder that `info` describes belongs to this user or
+// root, and whether group or others may write to it: what the cache maps,
+// and every folder on the way to it, must belong to one of the first two and
+// be writable by no one else (a folder on the way may be, if sticky).
+bool is_owned_by_this_user_or_root(const struct stat& info);
+bool is_writable_by_others(const struct stat& info);
+
+// Writes to `path` the path through which the VM is given this process's
+// `descriptor`, /proc/self/task/PID/fd/N, PID this process's first thread
+// (see above).
+void write_descriptor_path(int descriptor, char (&path)[64]);
 
 // Opens the cache folder `folder` as the plan does (see above), setting the
 // plan's holder, folder (-1 when the folder is missing, its holder then

@@ -41,11 +41,6 @@ constexpr size_t jdk17_region_size = 72;
 constexpr size_t jdk17_region_offset = 24;
 constexpr size_t jdk17_region_length = 40;
 
-bool is_owned_by_this_user_or_root(const struct stat& info)
-{
-    return info.st_uid == geteuid() || info.st_uid == 0;
-}
-
 // 64 bits that no other launch, in any PID namespace, is likely to draw; a
 // name made of them is still created with O_EXCL. Never 0, which names the
 // cache itself (see write_class_cache_name).
@@ -96,7 +91,7 @@ bool holds_sum(const class_cache_plan* plan, uint64_t sum)
     struct stat info;
     char text[17] = {};
     const bool readable = fstat(file, &info) == 0 && S_ISREG(info.st_mode) && is_owned_by_this_user_or_root(info)
-        && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 && pread(file, text, 16, 0) == 16;
+        && !is_writable_by_others(info) && pread(file, text, 16, 0) == 16;
     close(file);
     char expected[17];
     write_class_cache_sum(sum, expected);
@@ -246,7 +241,7 @@ int open_class_cache_archive(class_cache_plan* plan)
             close(file);
         return error == ENOENT ? 0 : refuse_class_cache(plan, "%s: %s", name, std::strerror(error));
     }
-    if (!S_ISREG(info.st_mode) || !is_owned_by_this_user_or_root(info) || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    if (!S_ISREG(info.st_mode) || !is_owned_by_this_user_or_root(info) || is_writable_by_others(info)) {
         close(file);
         return refuse_class_cache(plan, "%s is not a regular file of this user's that only they may write", name);
     }

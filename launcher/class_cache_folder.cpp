@@ -18,16 +18,6 @@ namespace {
 // As many links as the kernel follows in one path.
 constexpr int most_links = 40;
 
-bool is_owned_by_this_user_or_root(const struct stat& info)
-{
-    return info.st_uid == geteuid() || info.st_uid == 0;
-}
-
-bool is_writable_by_others(const struct stat& info)
-{
-    return (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-}
-
 // The walk's state: `rest` is what remains to be walked, from `at` on;
 // `walked` names the folder `current` for messages.
 struct folder_walk {
@@ -146,7 +136,7 @@ int take_missing_names(folder_walk* walk, const char* first, char (&missing)[PAT
 int check_reachable_and_writable(int descriptor, const char* shown, class_cache_plan* plan)
 {
     char path[64];
-    std::snprintf(path, sizeof path, "/proc/self/task/%d/fd/%d", static_cast<int>(getpid()), descriptor);
+    write_descriptor_path(descriptor, path);
     struct stat by_path;
     struct stat by_descriptor;
     if (stat(path, &by_path) != 0 || fstat(descriptor, &by_descriptor) != 0 || by_path.st_dev != by_descriptor.st_dev
@@ -201,7 +191,33 @@ int lock_state(int folder, const char* name)
     return state;
 }
 
+// Opens a scan of the plan's folder, reached through its descriptor; null
+// when the folder is missing or cannot be read.
+DIR* open_scan(const class_cache_plan* plan)
+{
+    const int folder = plan->folder >= 0 ? openat(plan->folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    DIR* scan = folder >= 0 ? fdopendir(folder) : nullptr;
+    if (scan == nullptr && folder >= 0)
+        close(folder);
+    return scan;
+}
+
 } // namespace
+
+void write_descriptor_path(int descriptor, char (&path)[64])
+{
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/fd/%d", static_cast<int>(getpid()), descriptor);
+}
+
+bool is_owned_by_this_user_or_root(const struct stat& info)
+{
+    return info.st_uid == geteuid() || info.st_uid == 0;
+}
+
+bool is_writable_by_others(const struct stat& info)
+{
+    return (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
 
 int open_class_cache_folder(const char* folder, class_cache_plan* plan)
 {
@@ -304,15 +320,8 @@ int open_class_cache_folder(const char* folder, class_cache_plan* plan)
 
 int next_class_cache_leftover(const class_cache_plan* plan, DIR** scan, class_cache_leftover* found)
 {
-    if (*scan == nullptr) {
-        const int folder = plan->folder >= 0 ? openat(plan->folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-        *scan = folder >= 0 ? fdopendir(folder) : nullptr;
-        if (*scan == nullptr) {
-            if (folder >= 0)
-                close(folder);
-            return 0;
-        }
-    }
+    if (*scan == nullptr && (*scan = open_scan(plan)) == nullptr)
+        return 0;
     while (const dirent* entry = readdir(*scan)) {
         const char* suffix = parse_leftover_name(entry->d_name, &found->digest);
         if (suffix == nullptr || (std::strcmp(suffix, "tmp") != 0 && std::strcmp(suffix, "map") != 0)
@@ -329,13 +338,9 @@ int next_class_cache_leftover(const class_cache_plan* plan, DIR** scan, class_ca
 
 bool is_class_cache_being_made(const class_cache_plan* plan)
 {
-    const int folder = plan->folder >= 0 ? openat(plan->folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-    DIR* scan = folder >= 0 ? fdopendir(folder) : nullptr;
-    if (scan == nullptr) {
-        if (folder >= 0)
-            close(folder);
+    DIR* scan = open_scan(plan);
+    if (scan == nullptr)
         return false;
-    }
     bool held = false;
     for (const dirent* entry; !held && (entry = readdir(scan)) != nullptr;) {
         uint64_t digest = 0;

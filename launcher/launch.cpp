@@ -67,7 +67,7 @@ int prepare_vm_init_args()
 const char* class_cache_folder()
 {
     const char* folder = launcher.settings.text[setting_classcache];
-    return folder != nullptr && folder[0] != '\0' ? folder : nullptr;
+    return folder[0] != '\0' ? folder : nullptr;
 }
 
 int start_vm()

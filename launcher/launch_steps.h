@@ -11,8 +11,8 @@
 #include <cstdint>
 
 // launch_main_jar: with a main jar (a mainjar value that is not empty),
-// reads its manifest (read_jar_manifest) and resolves its Class-Path
-// (resolve_jar_class_path) into *jar, which then owns them (free_main_jar).
+// reads its manifest (read_jar_manifest) into *jar, which then owns it
+// (free_main_jar). The VM's class loader follows its Class-Path itself.
 // Stores in *main_class the class the launch runs: mainclass when the
 // section has the key or there is no main jar, else the manifest's
 // Main-Class. A jar without Main-Class runs only with mainclass, its

@@ -71,10 +71,6 @@ struct main_jar {
                               // for a jar without Main-Class run with mainclass, whose
                               // manifest then asks for nothing, as java acts on a
                               // manifest only when it names the main class
-    int class_path_result;    // resolve_jar_class_path's result for the manifest's
-                              // Class-Path: 0, jar_left_out or jar_unreadable
-    int32_t class_path_count; // the paths the VM's class loader takes from that
-    char** class_path;        // Class-Path, in its order; null when none
 };
 
 // The state of the one launch of this process, written only by the thread

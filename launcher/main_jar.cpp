@@ -19,16 +19,7 @@ int read_main_jar(const launcher_settings* settings, main_jar* jar, const char**
         return 0;
     const bool main_class_given = settings->given[setting_mainclass];
     jar_manifest* manifest = nullptr;
-    int result = read_jar_manifest(path, &manifest);
-    if (result == 0 && manifest->class_path != nullptr) {
-        // The VM's class loader follows Class-Path itself; the resolved
-        // paths are for those who report on the launch or depend on its jars.
-        result = resolve_jar_class_path(path, manifest->class_path, &jar->class_path_count, &jar->class_path);
-        jar->class_path_result = result;
-        if (result == jar_left_out || result == jar_unreadable)
-            result = 0;
-    }
-    switch (result) {
+    switch (read_jar_manifest(path, &manifest)) {
     case 0:
         break;
     case jar_no_main_class:
@@ -37,8 +28,6 @@ int read_main_jar(const launcher_settings* settings, main_jar* jar, const char**
         log_error("No Main-Class in JAR %s", path);
         return -1;
     case jar_out_of_memory:
-        free_jar_manifest(manifest);
-        *jar = main_jar{};
         log_error("Out of memory building the JVM options");
         return -1;
     default:
@@ -55,7 +44,6 @@ int read_main_jar(const launcher_settings* settings, main_jar* jar, const char**
 void free_main_jar(main_jar* jar)
 {
     free_jar_manifest(jar->manifest);
-    free_jar_class_path(jar->class_path_count, jar->class_path);
     *jar = main_jar{};
 }
 

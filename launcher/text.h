@@ -4,6 +4,7 @@
 // a null `out` only measures.
 #pragma once
 
+#include <cctype>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -35,4 +36,41 @@ inline void convert_dots_to_slashes(const char* dotted, char* slashed)
     for (; *dotted != '\0'; ++dotted, ++slashed)
         *slashed = *dotted == '.' ? '/' : *dotted;
     *slashed = '\0';
+}
+
+// Takes the next option from *text, the value of a variable the VM reads
+// options from (JAVA_TOOL_OPTIONS, _JAVA_OPTIONS), as the VM splits it: at
+// white space, where a part in single or double quotes may hold white space,
+// the quotes themselves dropped. Writes the option to `option`, which has
+// room for `size` bytes (at least 1), cut short to fit, and moves *text past
+// it. Returns 1 with an option, 0 when none is left, -1 at a quote that is
+// not closed, for which the VM refuses to start.
+inline int take_vm_option(const char** text, char* option, size_t size)
+{
+    const char* at = *text;
+    while (std::isspace(static_cast<unsigned char>(*at)))
+        ++at;
+    size_t length = 0;
+    const bool found = *at != '\0';
+    while (*at != '\0' && !std::isspace(static_cast<unsigned char>(*at))) {
+        if (*at != '\'' && *at != '"') {
+            if (length + 1 < size)
+                option[length++] = *at;
+            ++at;
+            continue;
+        }
+        const char* close = std::strchr(at + 1, *at);
+        if (close == nullptr) {
+            *text = at;
+            return -1;
+        }
+        for (++at; at < close; ++at) {
+            if (length + 1 < size)
+                option[length++] = *at;
+        }
+        at = close + 1;
+    }
+    option[length] = '\0';
+    *text = at;
+    return found ? 1 : 0;
 }
